@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds dovrikna.dll for 32-bit and 64-bit Windows into out/x86 and out/x64.
+# With --all it also builds every test program.
+set -euo pipefail
+root=$(cd "$(dirname "$0")" && pwd)
+targets=(--target dovrikna)
+[ "${1:-}" = "--all" ] && targets=()
+
+configure() { # build-dir toolchain full-tests
+    cmake -S "$root" -B "$1" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" \
+        -DDOVRIKNA_FULL_TESTS="$3" >/dev/null
+}
+
+configure "$root/build/win32" mingw-i686.cmake ON
+configure "$root/build/win64" mingw-x86_64.cmake OFF
+for arch in win32 win64; do
+    cmake --build "$root/build/$arch" -j "$(nproc)" "${targets[@]}"
+done
+
+mkdir -p "$root/out/x86" "$root/out/x64"
+cp "$root/build/win32/bin/dovrikna.dll" "$root/out/x86/"
+cp "$root/build/win64/bin/dovrikna.dll" "$root/out/x64/"
+echo "Built out/x86/dovrikna.dll and out/x64/dovrikna.dll"

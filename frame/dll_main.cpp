@@ -1,0 +1,20 @@
+#include "frame/library.h"
+
+// The system loader's entry point. Every reason succeeds: a failed step of the
+// load sequence leaves its part of the library inert rather than failing the
+// Java VM's load of the library.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        dovrikna::onProcessAttach(instance);
+        break;
+    case DLL_PROCESS_DETACH:
+        // A non-null reserved pointer means the process is ending.
+        dovrikna::onProcessDetach(reserved != nullptr);
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}

@@ -1,0 +1,31 @@
+// Process-wide state of the library frame: the module instance, the id of the
+// acquisition worker and the cached lookup of the application's main window.
+#ifndef DOVRIKNA_FRAME_LIBRARY_H
+#define DOVRIKNA_FRAME_LIBRARY_H
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace dovrikna {
+
+extern HINSTANCE moduleInstance;
+
+// TwainWorker's thread id; 0 until the worker has been created, and 0 for
+// good when its creation failed.
+extern std::atomic<DWORD> workerThreadId;
+
+// MainAppWindow: the top-level window of class "com.quenlark.ui.Dovrik" titled
+// "quenLark". Searched for until found once, then cached for the life of the
+// library. Callable from any thread.
+HWND findMainAppWindow();
+
+// The load and unload sequences. processTerminating is true when the whole
+// process is going away, false when the library is unloaded from a process
+// that keeps running.
+void onProcessAttach(HINSTANCE instance);
+void onProcessDetach(bool processTerminating);
+
+} // namespace dovrikna
+
+#endif

@@ -1,0 +1,49 @@
+#include "acquisition/name_block.h"
+#include "acquisition/twain_messages.h"
+#include "acquisition/twain_window.h"
+#include "acquisition/twain_worker.h"
+#include "desktop/mail.h"
+#include "desktop/thumbnail_cache.h"
+#include "frame/library.h"
+
+namespace dovrikna {
+
+HINSTANCE moduleInstance = nullptr;
+std::atomic<DWORD> workerThreadId{0};
+
+void onProcessAttach(HINSTANCE instance)
+{
+    moduleInstance = instance;
+
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = TwainWindowProc;
+    windowClass.hInstance = moduleInstance;
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = kTwainWindowClass;
+    RegisterClassA(&windowClass);
+
+    findMainAppWindow();
+    initThumbnailCache();
+    startTwainWorker();
+}
+
+void onProcessDetach(bool processTerminating)
+{
+    releaseMailModule();
+    releaseThumbnailCache();
+    deleteNameBlockReader();
+
+    if (HWND window = twainWindow.exchange(nullptr)) DestroyWindow(window);
+
+    if (HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle))
+        PostMessageA(launcher, TWM_LIBRARY_UNLOADING, 0, 0);
+
+    // When the process ends, the system has already stopped TwainWorker. When
+    // only the library goes, the worker must be gone before its code is
+    // unmapped.
+    if (!processTerminating) stopTwainWorker();
+}
+
+} // namespace dovrikna

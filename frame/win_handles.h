@@ -1,0 +1,50 @@
+// Owner types for Windows resources, built on unique_handle.
+#ifndef DOVRIKNA_FRAME_WIN_HANDLES_H
+#define DOVRIKNA_FRAME_WIN_HANDLES_H
+
+#include <windows.h>
+
+#include "frame/unique_handle.h"
+
+namespace dovrikna {
+
+// A kernel object whose "none" is null: threads, events, file mappings.
+struct kernel_handle_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { CloseHandle(value); }
+};
+using unique_kernel_handle = unique_handle<kernel_handle_traits>;
+
+// A file handle, whose "none" is INVALID_HANDLE_VALUE.
+struct file_handle_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type value) noexcept { CloseHandle(value); }
+};
+using unique_file_handle = unique_handle<file_handle_traits>;
+
+struct module_traits {
+    using type = HMODULE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { FreeLibrary(value); }
+};
+using unique_module = unique_handle<module_traits>;
+
+struct mapview_traits {
+    using type = void*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { UnmapViewOfFile(value); }
+};
+using unique_mapview = unique_handle<mapview_traits>;
+
+struct window_traits {
+    using type = HWND;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { DestroyWindow(value); }
+};
+using unique_window = unique_handle<window_traits>;
+
+} // namespace dovrikna
+
+#endif

@@ -1,0 +1,32 @@
+#include "library_under_test.h"
+
+LibraryUnderTest::LibraryUnderTest()
+{
+    module_ = LoadLibraryA("dovrikna.dll");
+    if (!module_) {
+        missing = "dovrikna.dll (LoadLibraryA failed)";
+        return;
+    }
+#define DOVRIKNA_RESOLVE_NATIVE(name, bytes, result, args)                                          \
+    name = reinterpret_cast<result(JNICALL*) args>(                                                  \
+        reinterpret_cast<void*>(GetProcAddress(module_, exportName(#name, bytes).c_str())));        \
+    if (!name) missing += exportName(#name, bytes) + " ";
+    DOVRIKNA_NATIVES(DOVRIKNA_RESOLVE_NATIVE)
+#undef DOVRIKNA_RESOLVE_NATIVE
+}
+
+void LibraryUnderTest::unload()
+{
+    if (module_) FreeLibrary(module_);
+    module_ = nullptr;
+}
+
+std::string LibraryUnderTest::exportName(const char* jniName, int argumentBytes)
+{
+#ifdef _WIN64
+    (void)argumentBytes;
+    return std::string("Java_") + jniName;
+#else
+    return std::string("_Java_") + jniName + "@" + std::to_string(argumentBytes);
+#endif
+}

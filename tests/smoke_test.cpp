@@ -1,0 +1,55 @@
+// Basic calls of every native, run against both the x86 and the x64 library.
+#include <windows.h>
+
+#include <cstring>
+
+#include "library_test.h"
+
+namespace {
+
+using SmokeTest = LibraryTest;
+
+TEST_F(SmokeTest, EveryNativeIsExportedUnderTheNameAJavaVmLooksFor)
+{
+    // SetUp has resolved all thirteen; nothing else is exported under Java_.
+    auto* base = reinterpret_cast<BYTE*>(lib.module());
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+    auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+    EXPECT_EQ(13u, exports->NumberOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        EXPECT_NE(nullptr, std::strstr(reinterpret_cast<const char*>(base + names[i]), "Java_com_quenlark_"))
+            << reinterpret_cast<const char*>(base + names[i]);
+}
+
+TEST_F(SmokeTest, FileSystemNativesAnswer)
+{
+    EXPECT_EQ(2, lib.com_quenlark_util_FileSystem_getDriveType0(env(), nullptr, jvm.newString("C:\\")));
+
+    jlongArray pair = jvm.newLongArray({-1, -1});
+    EXPECT_EQ(JNI_TRUE, lib.com_quenlark_util_FileSystem_getDiskFreeSpace0(env(), nullptr, jvm.newString("C:\\"), pair));
+    EXPECT_LE(jvm.longs(pair)[0], jvm.longs(pair)[1]);
+    EXPECT_GT(jvm.longs(pair)[0], 0);
+
+    jstring documents = lib.com_quenlark_util_FileSystem_getMyDocumentFolder0(env(), nullptr);
+    ASSERT_NE(nullptr, documents);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(jvm.bytesOf(documents).c_str()));
+
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string from = std::string(temp) + "dovrikna-smoke-a", to = std::string(temp) + "dovrikna-smoke-b";
+    CloseHandle(CreateFileA(from.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DeleteFileA(to.c_str());
+    EXPECT_EQ(JNI_TRUE, lib.com_quenlark_foto_Repository_mv0(env(), nullptr, jvm.newString(from), jvm.newString(to)));
+    EXPECT_EQ(JNI_FALSE, lib.com_quenlark_foto_Repository_mv0(env(), nullptr, jvm.newString(from), jvm.newString(to)));
+    DeleteFileA(to.c_str());
+}
+
+TEST_F(SmokeTest, ScanStatusIsPendingBeforeAnyRequest)
+{
+    EXPECT_EQ(0, lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr));
+    EXPECT_EQ(0, lib.com_quenlark_foto_TwainHandler_queryImageFile0(env(), nullptr));
+}
+
+} // namespace
