@@ -1,0 +1,13 @@
+#include "acquisition/acquisition_status.h"
+
+namespace dovrikna {
+
+std::atomic<int> acquisitionStatus{STATUS_PENDING};
+
+void applyReport(unsigned message)
+{
+    int status;
+    if (statusForReport(message, &status)) acquisitionStatus.store(status);
+}
+
+} // namespace dovrikna
