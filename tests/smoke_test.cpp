@@ -23,6 +23,26 @@ TEST_F(SmokeTest, EveryNativeIsExportedUnderTheNameAJavaVmLooksFor)
             << reinterpret_cast<const char*>(base + names[i]);
 }
 
+TEST_F(SmokeTest, ImportsOnlyWindowsSystemLibraries)
+{
+    // A Java VM's process has no compiler runtime DLLs, and the scanner and
+    // mail libraries may be missing altogether: those are loaded at run time.
+    const char* const allowed[] = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32.dll",
+                                   "oleaut32.dll", "advapi32.dll", "msvcrt.dll"};
+    auto* base = reinterpret_cast<BYTE*>(lib.module());
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+    int count = 0;
+    for (; import->Name; ++import, ++count) {
+        const char* name = reinterpret_cast<const char*>(base + import->Name);
+        bool known = false;
+        for (const char* system : allowed) known = known || lstrcmpiA(name, system) == 0;
+        EXPECT_TRUE(known) << "imports " << name;
+    }
+    EXPECT_GT(count, 0);
+}
+
 TEST_F(SmokeTest, FileSystemNativesAnswer)
 {
     EXPECT_EQ(2, lib.com_quenlark_util_FileSystem_getDriveType0(env(), nullptr, jvm.newString("C:\\")));
