@@ -10,4 +10,14 @@ void applyReport(unsigned message)
     if (statusForReport(message, &status)) acquisitionStatus.store(status);
 }
 
+void markRequestPending()
+{
+    acquisitionStatus.store(STATUS_PENDING);
+}
+
+int takeStatusLeavingIdle()
+{
+    return acquisitionStatus.exchange(STATUS_IDLE);
+}
+
 } // namespace dovrikna

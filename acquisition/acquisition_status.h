@@ -17,6 +17,16 @@ extern std::atomic<int> acquisitionStatus;
 // Turns a report message into its status; any other message changes nothing.
 void applyReport(unsigned message);
 
+// A request is on its way: STATUS_PENDING, stored before the request is posted
+// so that a fast report is never overwritten. (Files that include windows.h
+// cannot name STATUS_PENDING: winnt.h defines a macro of that name.)
+void markRequestPending();
+
+// Takes the status and leaves STATUS_IDLE in one atomic step, so that a report
+// arriving while the Java side polls is either returned now or left for the
+// next poll, never overwritten.
+int takeStatusLeavingIdle();
+
 } // namespace dovrikna
 
 #endif

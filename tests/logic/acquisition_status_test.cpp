@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "acquisition/acquisition_status.h"
+#include "acquisition/twain_messages.h"
+
+namespace {
+
+using namespace dovrikna;
+
+// One process-wide status word: the test sets it explicitly before each step.
+TEST(AcquisitionStatus, QueriesTakeAReportOnceAndLeaveIdle)
+{
+    acquisitionStatus.store(STATUS_PENDING);
+    EXPECT_EQ(STATUS_PENDING, takeStatusLeavingIdle());
+    EXPECT_EQ(STATUS_IDLE, takeStatusLeavingIdle());
+
+    applyReport(TWM_FILE_READY);
+    EXPECT_EQ(STATUS_SIGNALLED, takeStatusLeavingIdle());
+    EXPECT_EQ(STATUS_IDLE, takeStatusLeavingIdle());
+
+    applyReport(TWM_ACQUIRE_CANCELLED);
+    applyReport(TWM_ACQUIRE); // a request: no change
+    applyReport(TWM_NEXT_FILE);
+    EXPECT_EQ(STATUS_FINISHED, acquisitionStatus.load());
+    EXPECT_EQ(STATUS_FINISHED, takeStatusLeavingIdle());
+    EXPECT_EQ(STATUS_IDLE, takeStatusLeavingIdle());
+}
+
+// A reporter hands over one file at a time, as the writers do: it reports
+// TWM_FILE_READY and waits until the Java side has taken the report before it
+// makes the next. The taking side counts what it takes. A report that lands
+// between reading the status and storing STATUS_IDLE would be overwritten, the
+// reporter would go on and the count would fall short.
+TEST(AcquisitionStatus, NoReportIsLostBetweenReadAndStoreOfAQuery)
+{
+    const int rounds = 200000;
+    acquisitionStatus.store(STATUS_IDLE);
+    std::atomic<bool> done{false};
+    int taken = 0, idle = 0;
+
+    std::thread java([&] {
+        while (!done.load() || acquisitionStatus.load() == STATUS_SIGNALLED) {
+            const int status = takeStatusLeavingIdle();
+            if (status == STATUS_SIGNALLED)
+                ++taken;
+            else if (status == STATUS_IDLE)
+                ++idle;
+            else
+                ADD_FAILURE() << "status " << status;
+        }
+    });
+    for (int i = 0; i < rounds; ++i) {
+        applyReport(TWM_FILE_READY);
+        while (acquisitionStatus.load() == STATUS_SIGNALLED) std::this_thread::yield();
+    }
+    done.store(true);
+    java.join();
+
+    EXPECT_EQ(rounds, taken) << "polls that found nothing new: " << idle;
+}
+
+} // namespace
