@@ -1,5 +1,11 @@
+// Before windows.h, whose STATUS_PENDING macro would hide the status names.
+#include "acquisition/acquisition_status.h"
+
 #include "acquisition/twain_worker.h"
 
+#include "acquisition/twain_messages.h"
+#include "acquisition/twain_session.h"
+#include "acquisition/twain_window.h"
 #include "frame/library.h"
 #include "frame/win_handles.h"
 
@@ -9,19 +15,96 @@ namespace {
 
 unique_kernel_handle workerThread;
 unique_kernel_handle queueReady;    // set once the worker's message queue exists
+unique_kernel_handle loopEntered;   // set when the worker waits for its first message
 unique_kernel_handle workerStopped; // set when the worker's loop has ended
 unique_kernel_handle neverSignalled;
 
 // How long the unload waits for the worker to leave its loop.
 const DWORD kStopTimeoutMs = 5000;
+// How long it waits for a worker still on its way to the loop. Making a window
+// or loading a module there waits for the loader lock, which the unload holds:
+// such a worker cannot get on until the unload is over.
+const DWORD kStartingStopTimeoutMs = 200;
+// How long a request waits for a worker that is still making its queue.
+const DWORD kQueueTimeoutMs = 5000;
 
-void runWorkerLoop()
+// The three requests are thread messages. The same numbers arriving as window
+// messages (posted to TwainWindow) are no requests: forwarding or running them
+// would let a report echoed by the Launcher start work that Java never asked for.
+bool isRequest(const MSG& message)
 {
+    if (message.hwnd) return false;
+    return message.message == TWM_SELECT_SOURCE || message.message == TWM_ACQUIRE ||
+           message.message == TWM_NEXT_FILE;
+}
+
+HWND createTwainWindow(DWORD style, HWND parent)
+{
+    HWND window = CreateWindowExA(0, kTwainWindowClass, kTwainWindowTitle, style, 0, 0, 1, 1, parent,
+                                  nullptr, moduleInstance, nullptr);
+    twainWindow.store(window);
+    return window;
+}
+
+// Windows 95/98/Me: the Launcher scans; its reports come back to TwainWindow.
+void runForwardingLoop()
+{
+    HWND window = createTwainWindow(WS_OVERLAPPED, nullptr);
+
     MSG message;
+    SetEvent(loopEntered.get());
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (isRequest(message)) forwardToLauncher(message.message);
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+
+    // Only a stop for unloading ends the loop; the window must not outlive the
+    // code of its window procedure.
+    if (window) DestroyWindow(window);
+}
+
+// Every other platform: this thread drives TWAIN through the session.
+void runInProcessLoop()
+{
+    HWND parent = findMainAppWindow();
+    HWND window = createTwainWindow(WS_CHILD, parent);
+    createSession(window);
+
+    MSG message;
+    SetEvent(loopEntered.get());
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (isRequest(message)) {
+            switch (message.message) {
+            case TWM_SELECT_SOURCE:
+                openDsm();
+                applyReport(chooseSource(false) ? TWM_SELECT_DONE : TWM_SELECT_FAILED);
+                closeDsm();
+                break;
+            case TWM_ACQUIRE:
+                startAcquisition();
+                break;
+            case TWM_NEXT_FILE:
+                deliverNextFile();
+                break;
+            }
+        }
+        if (!filterEvent(message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+
+    // The session ends TwainWindow's life with its own.
+    deleteSession();
+}
+
+bool forwardsToLauncher()
+{
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
 DWORD WINAPI twainWorkerMain(void*)
@@ -32,7 +115,10 @@ DWORD WINAPI twainWorkerMain(void*)
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     SetEvent(queueReady.get());
 
-    runWorkerLoop();
+    if (forwardsToLauncher())
+        runForwardingLoop();
+    else
+        runInProcessLoop();
 
     // Signal the unloader and park inside the system in one call, so that no
     // instruction of this module runs after the signal: the unloader then
@@ -46,6 +132,7 @@ DWORD WINAPI twainWorkerMain(void*)
 void startTwainWorker()
 {
     queueReady.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    loopEntered.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     workerStopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     neverSignalled.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
@@ -61,12 +148,27 @@ void stopTwainWorker()
     // code (it waits for the loader lock that this unload holds), so it can be
     // removed at once. A running one is asked to leave its loop first.
     if (WaitForSingleObject(queueReady.get(), 0) == WAIT_OBJECT_0) {
+        const bool looping = WaitForSingleObject(loopEntered.get(), 0) == WAIT_OBJECT_0;
         PostThreadMessageA(workerThreadId.load(), WM_QUIT, 0, 0);
-        WaitForSingleObject(workerStopped.get(), kStopTimeoutMs);
+        WaitForSingleObject(workerStopped.get(), looping ? kStopTimeoutMs : kStartingStopTimeoutMs);
     }
     TerminateThread(workerThread.get(), 0);
     workerThread.reset();
     workerThreadId.store(0);
+}
+
+void postToWorker(UINT message)
+{
+    const DWORD worker = workerThreadId.load();
+    if (worker == 0) return;
+    WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
+    PostThreadMessageA(worker, message, 0, 0);
+}
+
+void forwardToLauncher(UINT message)
+{
+    if (HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle))
+        PostMessageA(launcher, message, 0, 0);
 }
 
 } // namespace dovrikna
