@@ -95,8 +95,11 @@ void runInProcessLoop()
         }
     }
 
-    // The session ends TwainWindow's life with its own.
+    // The session ends TwainWindow's life with its own. Only a stop for
+    // unloading ends the loop, and the window must not outlive the code of
+    // its window procedure whatever the session did.
     deleteSession();
+    if (window && IsWindow(window)) DestroyWindow(window);
 }
 
 bool forwardsToLauncher()

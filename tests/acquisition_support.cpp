@@ -140,6 +140,27 @@ void BlockWriter::close()
     mapping_ = nullptr;
 }
 
+BoxCloser::BoxCloser()
+    : thread_([this] {
+          while (!done_) {
+              HWND box = nullptr;
+              while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+                  DWORD process = 0;
+                  GetWindowThreadProcessId(box, &process);
+                  if (process == GetCurrentProcessId()) PostMessageA(box, WM_COMMAND, IDOK, 0);
+              }
+              Sleep(20);
+          }
+      })
+{
+}
+
+BoxCloser::~BoxCloser()
+{
+    done_ = true;
+    thread_.join();
+}
+
 bool blockExists()
 {
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, kBlockName);

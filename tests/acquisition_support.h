@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,20 @@ public:
 private:
     HANDLE mapping_ = nullptr;
     char* view_ = nullptr;
+};
+
+// Closes every dialog box of this process that shows up while it lives, as a
+// user who clicks OK would (the TWAIN session's message boxes).
+class BoxCloser {
+public:
+    BoxCloser();
+    ~BoxCloser();
+    BoxCloser(const BoxCloser&) = delete;
+    BoxCloser& operator=(const BoxCloser&) = delete;
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
 };
 
 // Whether a mapping of the block's name exists in the session.

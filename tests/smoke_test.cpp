@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "acquisition_support.h"
 #include "library_test.h"
 
 namespace {
@@ -70,6 +73,37 @@ TEST_F(SmokeTest, ScanStatusIsPendingBeforeAnyRequest)
 {
     EXPECT_EQ(0, lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr));
     EXPECT_EQ(0, lib.com_quenlark_foto_TwainHandler_queryImageFile0(env(), nullptr));
+}
+
+TEST_F(SmokeTest, ScanNativesAnswer)
+{
+    // No acquisition yet: no reader, so no path and the flag untouched.
+    jintArray flags = jvm.newIntArray({-7});
+    EXPECT_EQ(nullptr, lib.com_quenlark_foto_TwainHandler_getImageFile0(env(), nullptr, flags));
+    EXPECT_EQ(std::vector<jint>{-7}, jvm.ints(flags));
+
+    // A selection runs on the worker; this prefix has no data source manager
+    // for the library (WINEDLLOVERRIDES), so no source is chosen.
+    {
+        acquisition::BoxCloser boxes;
+        lib.com_quenlark_foto_TwainHandler_selectSource0(env(), nullptr);
+        EXPECT_TRUE(acquisition::waitUntil(
+            [&] { return lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr) != 0; }, 10000));
+        EXPECT_EQ(2, lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr));
+    }
+
+    // The Java side's reader takes a path that a writer put into the block.
+    lib.com_quenlark_foto_TwainHandler_acquireImage0(env(), nullptr);
+    EXPECT_EQ(0, lib.com_quenlark_foto_TwainHandler_queryImageFile0(env(), nullptr));
+    EXPECT_EQ(1, lib.com_quenlark_foto_TwainHandler_queryImageFile0(env(), nullptr));
+    acquisition::BlockWriter writer;
+    ASSERT_TRUE(writer.open());
+    const std::string path = acquisition::tempPath() + "dovrikna-smoke.bmp";
+    writer.write(path);
+    jstring taken = lib.com_quenlark_foto_TwainHandler_getImageFile0(env(), nullptr, flags);
+    ASSERT_NE(nullptr, taken);
+    EXPECT_EQ(path, jvm.bytesOf(taken));
+    EXPECT_EQ(std::vector<jint>{1}, jvm.ints(flags));
 }
 
 } // namespace

@@ -1,0 +1,167 @@
+// TwainWorker on the in-process path (every platform but Windows 95/98/Me):
+// TwainWindow as a hidden child of the application's main window, the
+// requests run on the worker, and window messages that the TWAIN session's
+// event filter does not take reach TwainWindow's procedure.
+//
+// The data source manager is made unloadable for this program
+// (WINEDLLOVERRIDES), so a selection never finds a source; a message box the
+// session may show about it is closed by BoxCloser.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <thread>
+
+#include "acquisition_support.h"
+#include "library_test.h"
+
+namespace {
+
+using namespace acquisition;
+
+// The application's main window, owned by a thread that keeps pumping
+// messages as the Java UI thread does (TwainWindow's creation and destruction
+// notify its parent synchronously).
+class MainAppWindowThread {
+public:
+    MainAppWindowThread()
+    {
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this, ready] {
+            WNDCLASSA windowClass = {};
+            windowClass.lpfnWndProc = DefWindowProcA;
+            windowClass.hInstance = GetModuleHandleA(nullptr);
+            windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
+            RegisterClassA(&windowClass);
+            window_ = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                    nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+            threadId_ = GetCurrentThreadId();
+            SetEvent(ready);
+            MSG message;
+            while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+            DestroyWindow(window_);
+        });
+        WaitForSingleObject(ready, 5000);
+        CloseHandle(ready);
+    }
+    ~MainAppWindowThread()
+    {
+        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        thread_.join();
+    }
+    HWND window() const { return window_; }
+    DWORD threadId() const { return threadId_; }
+
+private:
+    std::thread thread_;
+    std::atomic<HWND> window_{nullptr};
+    std::atomic<DWORD> threadId_{0};
+};
+
+size_t threadsOfThisProcess()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    size_t count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+class InProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, main.window());
+        ASSERT_TRUE(lib.loaded()) << lib.missing;
+        waitUntil([&] { return (twainWindow = FindWindowExA(main.window(), nullptr, kTwainWindowClass,
+                                                             kTwainWindowTitle)) != nullptr; });
+        ASSERT_NE(nullptr, twainWindow);
+    }
+    JNIEnv* env() { return jvm.env(); }
+    jint querySelect() { return lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr); }
+
+    // Declared in this order: the main window outlives the library.
+    MainAppWindowThread main;
+    BoxCloser boxes;
+    fakejvm::FakeJvm jvm;
+    LibraryUnderTest lib;
+    HWND twainWindow = nullptr;
+};
+
+TEST_F(InProcessTest, TwainWindowIsAHiddenOneByOneChildOfTheMainWindow)
+{
+    EXPECT_EQ(main.window(), GetParent(twainWindow));
+    const LONG style = GetWindowLongA(twainWindow, GWL_STYLE);
+    EXPECT_EQ(WS_CHILD, style & (WS_CHILD | WS_POPUP | WS_VISIBLE)) << std::hex << style;
+    EXPECT_EQ(0, GetWindowLongA(twainWindow, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY);
+    EXPECT_EQ(0, GetDlgCtrlID(twainWindow));
+    RECT rect;
+    GetWindowRect(twainWindow, &rect);
+    EXPECT_EQ(1, rect.right - rect.left);
+    EXPECT_EQ(1, rect.bottom - rect.top);
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(lib.module()), GetWindowLongPtrA(twainWindow, GWLP_HINSTANCE));
+    const DWORD worker = GetWindowThreadProcessId(twainWindow, nullptr);
+    EXPECT_NE(GetCurrentThreadId(), worker);
+    EXPECT_NE(main.threadId(), worker);
+    EXPECT_EQ(nullptr, FindWindowA(kTwainWindowClass, kTwainWindowTitle)) << "no top-level TwainWindow";
+}
+
+TEST_F(InProcessTest, WindowMessagesForTwainWindowReachItsProcedure)
+{
+    for (const auto& step : {std::make_pair(1031u, 2), std::make_pair(1027u, 1), std::make_pair(1034u, 3),
+                             std::make_pair(1028u, 2), std::make_pair(1032u, 3)}) {
+        PostMessageA(twainWindow, step.first, 0, 0);
+        EXPECT_TRUE(waitUntil([&] { return querySelect() == step.second; }))
+            << "after " << step.first << " the status is " << querySelect();
+    }
+}
+
+TEST_F(InProcessTest, ThreadMessagesAndRequestNumbersSentToTheWindowChangeNothing)
+{
+    PostMessageA(twainWindow, 1027, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return querySelect() == 1; }));
+
+    const DWORD worker = GetWindowThreadProcessId(twainWindow, nullptr);
+    for (UINT report : {1028u, 1031u, 1032u, 1033u, 1034u}) PostThreadMessageA(worker, report, 0, 0);
+    // Request numbers as window messages are no requests: no selection runs.
+    for (UINT request : {1026u, 1029u, 1030u}) PostMessageA(twainWindow, request, 0, 0);
+    // Behind all of them, a close that destroys the window shows they were handled.
+    PostMessageA(twainWindow, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(twainWindow); }));
+    EXPECT_EQ(1, querySelect());
+}
+
+TEST_F(InProcessTest, UnloadEndsTheWorkerPromptly)
+{
+    // A round trip through the worker first, so that it is in its loop.
+    PostMessageA(twainWindow, 1031, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return querySelect() == 2; }));
+    const size_t threads = threadsOfThisProcess();
+
+    const DWORD start = GetTickCount();
+    lib.unload();
+    const DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 2000u) << "the worker did not leave its loop when asked";
+    EXPECT_EQ(threads - 1, threadsOfThisProcess());
+    EXPECT_FALSE(IsWindow(twainWindow));
+}
+
+using InProcessWithoutMainWindowTest = LibraryTest;
+
+// Right after the load, as the Java side may call it: the request waits for
+// the worker's queue. With no source to choose, the selection is signalled.
+TEST_F(InProcessWithoutMainWindowTest, SelectionRunsOnTheWorkerAndReportsNoSource)
+{
+    BoxCloser boxes;
+    lib.com_quenlark_foto_TwainHandler_selectSource0(env(), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr) != 0; },
+                          10000));
+    EXPECT_EQ(2, lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr));
+    // Without a parent there is no TwainWindow, neither child nor top-level.
+    EXPECT_EQ(nullptr, FindWindowA(kTwainWindowClass, kTwainWindowTitle));
+}
+
+} // namespace
