@@ -7,8 +7,14 @@ namespace dovrikna {
 // Load step: CoInitialize on the loading thread, then an empty cache.
 void initThumbnailCache();
 
-// Unload step: free the cached frame, then CoUninitialize.
+// Unload step: free the cached frame, then CoUninitialize (when the load's
+// CoInitialize succeeded).
 void releaseThumbnailCache();
+
+// The code page in which the path's bytes are read for the media detector:
+// CP_THREAD_ACP on NT 5 and later, otherwise the thread locale's ANSI code
+// page (GetACP() when the locale does not tell). The method is chosen once.
+unsigned conversionCodePage();
 
 } // namespace dovrikna
 

@@ -1,26 +1,256 @@
+// getVideoThumbnail0: the first frame of a video through the media detector,
+// and the one-entry cache of the last frame grabbed.
 #include "com_quenlark_ui_awt_AwtUtil.h"
 
-#include <objbase.h>
+#include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+
+#include "desktop/com_handles.h"
+#include "desktop/guarded_call.h"
+#include "desktop/media_detector.h"
 #include "desktop/thumbnail_cache.h"
+#include "desktop/thumbnail_fit.h"
+#include "frame/jni_scoped.h"
 
 namespace dovrikna {
 
+namespace {
+
+// The last frame grabbed, exactly as the detector wrote it (a 40-byte
+// BITMAPINFOHEADER, then 3 bytes per pixel), and the path it came from. The
+// frame and its key change together, and only after a grab succeeded. No
+// lock: the Java side makes one call at a time.
+struct ThumbnailCache {
+    unique_heap_block frameBuffer;
+    std::size_t frameBytes = 0;
+    ThumbnailKey framePath;
+} thumbnailCache;
+
+unique_com_apartment comApartment;
+
+// A frame as grabbed, not yet in the cache.
+struct Frame {
+    unique_heap_block buffer;
+    std::size_t bytes = 0;
+};
+
+void readFrameSize(const void* buffer, std::int32_t& width, std::int32_t& height)
+{
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, buffer, sizeof header);
+    width = header.biWidth;
+    height = header.biHeight;
+}
+
+// --- The code page of the path's wide conversion ---
+
+using CodePageMethodFn = UINT (*)();
+
+UINT threadAnsiCodePage()
+{
+    return CP_THREAD_ACP;
+}
+
+UINT threadLocaleAnsiCodePage()
+{
+    char text[7] = {};
+    const int length = GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, text, sizeof text);
+    const unsigned codePage = length > 0 ? parseAnsiCodePage(text, sizeof text) : 0;
+    return codePage != 0 ? codePage : GetACP();
+}
+
+std::atomic<CodePageMethodFn> codePageMethod{nullptr};
+
+} // namespace
+
+UINT conversionCodePage()
+{
+    CodePageMethodFn method = codePageMethod.load();
+    if (!method) {
+        OSVERSIONINFOA version;
+        ZeroMemory(&version, sizeof version);
+        version.dwOSVersionInfoSize = sizeof version;
+        GetVersionExA(&version);
+        method = chooseCodePageMethod(version.dwPlatformId, version.dwMajorVersion) == CodePageMethod::ThreadAcp
+                     ? &threadAnsiCodePage
+                     : &threadLocaleAnsiCodePage;
+        // Threads that choose at the same time choose alike; the last store wins.
+        codePageMethod.exchange(method);
+    }
+    return method();
+}
+
+namespace {
+
+// The path as a BSTR, its bytes read in conversionCodePage(). A null path
+// gives a null BSTR. Out of memory is a failing result, never an exception.
+HRESULT makePathBstr(const char* path, unique_bstr& bstr)
+{
+    bstr.reset();
+    if (!path) return S_OK;
+    const UINT codePage = conversionCodePage();
+    const int wide = MultiByteToWideChar(codePage, 0, path, -1, nullptr, 0);
+    if (wide <= 0) return HRESULT_FROM_WIN32(GetLastError());
+    bstr.reset(SysAllocStringLen(nullptr, static_cast<UINT>(wide - 1)));
+    if (!bstr) return E_OUTOFMEMORY;
+    MultiByteToWideChar(codePage, 0, path, -1, bstr.get(), wide);
+    return S_OK;
+}
+
+struct FrameCall {
+    IMediaDet* detector;
+    char* buffer;
+    LONG width;
+    LONG height;
+    HRESULT result;
+};
+
+void callFrame(void* context)
+{
+    auto* frame = static_cast<FrameCall*>(context);
+    frame->result = frame->detector->GetBitmapBits(0.0, nullptr, frame->buffer, frame->width, frame->height);
+}
+
+// Release order on every return: the media type, the BSTR, then the
+// detector (destruction runs against declaration order).
+HRESULT grabFirstFrame(const char* path, Frame& grabbed)
+{
+    com_ptr<IMediaDet> detector;
+    HRESULT hr = CoCreateInstance(kClsidMediaDet, nullptr,
+                                  CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+                                  kIidMediaDet, reinterpret_cast<void**>(detector.put()));
+    if (FAILED(hr)) return hr;
+    if (!detector) return E_NOINTERFACE;
+
+    unique_bstr fileName;
+    hr = makePathBstr(path, fileName);
+    if (FAILED(hr)) return hr;
+
+    hr = detector.get()->put_Filename(fileName.get());
+    if (FAILED(hr)) return hr;
+
+    LONG streams = 0;
+    hr = detector.get()->get_OutputStreams(&streams);
+    if (FAILED(hr)) return hr;
+    if (streams <= 0) return kInvalidMediaType;
+
+    // The first video stream is taken and stays the current stream.
+    bool found = false;
+    for (LONG stream = 0; stream < streams && !found; ++stream) {
+        detector.get()->put_CurrentStream(stream);
+        GUID majorType = GUID_NULL;
+        found = SUCCEEDED(detector.get()->get_StreamType(&majorType)) && IsEqualGUID(majorType, kMediaTypeVideo);
+    }
+    if (!found) return kInvalidMediaType;
+
+    // Only that stream's format is looked at; a later video stream is not tried.
+    ScopedMediaType mediaType;
+    const bool described = SUCCEEDED(detector.get()->get_StreamMediaType(mediaType.get()))
+                           && IsEqualGUID((*mediaType).formattype, kFormatVideoInfo)
+                           && (*mediaType).pbFormat && (*mediaType).cbFormat >= sizeof(VIDEOINFOHEADER);
+    if (!described) return kInvalidMediaType;
+
+    VIDEOINFOHEADER format;
+    std::memcpy(&format, (*mediaType).pbFormat, sizeof format);
+    mediaType.free();
+    const LONG width = format.bmiHeader.biWidth;
+    const std::int64_t signedHeight = format.bmiHeader.biHeight;
+    const std::int64_t absoluteHeight = signedHeight < 0 ? -signedHeight : signedHeight;
+    if (absoluteHeight > INT32_MAX) return kInvalidMediaType;
+    const LONG height = static_cast<LONG>(absoluteHeight); // a top-down format's height is negative
+
+    LONG needed = 0;
+    hr = detector.get()->GetBitmapBits(0.0, &needed, nullptr, width, height);
+    if (FAILED(hr)) return hr;
+    if (needed < static_cast<LONG>(kFrameHeaderBytes)) return E_UNEXPECTED;
+
+    unique_heap_block buffer(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(needed)));
+    if (!buffer) return E_OUTOFMEMORY;
+
+    FrameCall frame{detector.get(), static_cast<char*>(buffer.get()), width, height, E_UNEXPECTED};
+    if (!callGuarded(&callFrame, &frame)) return E_OUTOFMEMORY;
+    if (FAILED(frame.result)) return frame.result;
+
+    grabbed.buffer = std::move(buffer);
+    grabbed.bytes = static_cast<std::size_t>(needed);
+    return frame.result;
+}
+
+// The cache lookup, the grab on a miss, and the copy when the frame fits.
+jint fetchThumbnail(const char* path, jint* size, jbyte* pixels, std::size_t pixelBytes)
+{
+    ThumbnailCache& cache = thumbnailCache;
+    if (!(cache.frameBuffer && cache.framePath.matches(path))) {
+        Frame grabbed;
+        if (FAILED(grabFirstFrame(path, grabbed))) return -1;
+        // A header that announces more pixels than the detector's buffer
+        // holds (or a negative size) would make the copy read past it.
+        std::int32_t width = 0, height = 0;
+        readFrameSize(grabbed.buffer.get(), width, height);
+        if (!frameIsReadable(grabbed.bytes, width, height)) return -1;
+        cache.frameBuffer = std::move(grabbed.buffer);
+        cache.frameBytes = grabbed.bytes;
+        cache.framePath.assign(path); // a path of 260 bytes or more stays without a key
+    }
+
+    std::int32_t width = 0, height = 0;
+    readFrameSize(cache.frameBuffer.get(), width, height);
+    const FitDecision fit = fitFrame(width, height, size[0], size[1], pixelBytes);
+    if (fit.copy)
+        std::memcpy(pixels, static_cast<const char*>(cache.frameBuffer.get()) + kFrameHeaderBytes,
+                    framePixelBytes(width, height));
+    size[0] = width;
+    size[1] = height;
+    return fit.result;
+}
+
+} // namespace
+
 void initThumbnailCache()
 {
-    CoInitialize(nullptr);
+    comApartment.reset(SUCCEEDED(CoInitialize(nullptr)));
+    thumbnailCache.frameBuffer.reset();
+    thumbnailCache.frameBytes = 0;
+    thumbnailCache.framePath.clear();
 }
 
 void releaseThumbnailCache()
 {
-    CoUninitialize();
+    thumbnailCache.frameBuffer.reset();
+    thumbnailCache.frameBytes = 0;
+    thumbnailCache.framePath.clear();
+    comApartment.reset();
 }
 
 } // namespace dovrikna
 
-// Not implemented yet: no frame is grabbed.
 extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(
-    JNIEnv*, jclass, jstring, jintArray, jbyteArray)
+    JNIEnv* env, jclass, jstring path, jintArray size, jbyteArray pixels)
 {
-    return -1;
+    using namespace dovrikna;
+    if (!path || !size || !pixels) return -1;
+    // The arrays' real lengths bound what is written: the stated width and
+    // height are not trusted as the pixel array's capacity.
+    if (env->GetArrayLength(size) < 2) return -1;
+    const jsize pixelLength = env->GetArrayLength(pixels);
+
+    ScopedUtfChars pathBytes(env, path);
+    ScopedIntArrayElements sizeElements(env, size);
+    ScopedByteArrayElements pixelElements(env, pixels);
+    jint result = -1;
+    if (pathBytes.c_str() && sizeElements.get() && pixelElements.get()) {
+        try {
+            result = fetchThumbnail(pathBytes.c_str(), sizeElements.get(), pixelElements.get(),
+                                    pixelLength > 0 ? static_cast<std::size_t>(pixelLength) : 0);
+        } catch (...) {
+            result = -1; // nothing may unwind into the VM
+        }
+    }
+    pixelElements.release();
+    sizeElements.release();
+    pathBytes.release();
+    return result;
 }

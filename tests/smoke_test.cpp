@@ -106,4 +106,14 @@ TEST_F(SmokeTest, ScanNativesAnswer)
     EXPECT_EQ(std::vector<jint>{1}, jvm.ints(flags));
 }
 
+TEST_F(SmokeTest, VideoThumbnailOfAMissingFileIsMinusOneWithTheArraysUntouched)
+{
+    jintArray size = jvm.newIntArray({64, 48});
+    jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(64 * 48 * 3, 0x5A));
+    EXPECT_EQ(-1, lib.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(
+                      env(), nullptr, jvm.newString("C:\\dovrikna-no-such-video.avi"), size, pixels));
+    EXPECT_EQ((std::vector<jint>{64, 48}), jvm.ints(size));
+    EXPECT_EQ(std::vector<jbyte>(64 * 48 * 3, 0x5A), jvm.bytes(pixels));
+}
+
 } // namespace

@@ -1,0 +1,365 @@
+// getVideoThumbnail0 against our scripted media detector: the frame grab's
+// calls, the fit and the copy, the one-entry cache, and every failure.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "thumbnail_test.h"
+
+namespace {
+
+const char* const kClip = "C:\\videos\\clip.avi";
+const std::vector<std::string> kJniCalls = {
+    "GetArrayLength",          "GetArrayLength",          "GetStringUTFChars",     "GetIntArrayElements",
+    "GetByteArrayElements",    "ReleaseByteArrayElements", "ReleaseIntArrayElements", "ReleaseStringUTFChars"};
+
+TEST_F(ThumbnailTest, AFittingFrameIsCopiedAsWrittenBehindItsHeader)
+{
+    video(320, 240, true);
+    standinSetExtraBytes(9); // the detector may ask for more than the frame takes
+    const size_t frame = 320 * 240 * 3;
+    jintArray size = jvm.newIntArray({320, 240});
+    jbyteArray pixels = jvm.newByteArray(junk(frame + 16));
+
+    EXPECT_EQ(0, thumbnail(kClip, size, pixels));
+
+    EXPECT_EQ((std::vector<jint>{320, 240}), jvm.ints(size));
+    const std::vector<jbyte>& bytes = jvm.bytes(pixels);
+    size_t wrong = 0;
+    for (size_t i = 0; i < frame; ++i) wrong += static_cast<BYTE>(bytes[i]) != standinPixel(i);
+    EXPECT_EQ(0u, wrong) << "pixel bytes differ from those behind the header (first: "
+                         << int(static_cast<BYTE>(bytes[0])) << ")";
+    EXPECT_EQ(junk(16), std::vector<jbyte>(bytes.begin() + frame, bytes.end())) << "written past the frame";
+    EXPECT_EQ(grabCalls(kClip, 0, 320, 240), log());
+    EXPECT_EQ(kJniCalls, jvm.calls());
+    EXPECT_EQ(1, standinCreated());
+    expectMediaTypesFreed();
+    EXPECT_EQ(1, standinFormatBlockCount());
+    EXPECT_TRUE(heapBlockInUse(standinLastFrameBuffer())) << "the cache keeps the frame buffer";
+}
+
+TEST_F(ThumbnailTest, AFrameLargerThanStatedTellsItsSizeAndComesFromTheCacheNextTime)
+{
+    video(320, 240);
+    jintArray size = jvm.newIntArray({400, 200}); // fits in width only
+    jbyteArray pixels = jvm.newByteArray(junk(400 * 240 * 3));
+
+    EXPECT_EQ(320, thumbnail(kClip, size, pixels));
+    EXPECT_EQ((std::vector<jint>{320, 240}), jvm.ints(size));
+    EXPECT_EQ(junk(400 * 240 * 3), jvm.bytes(pixels)) << "nothing is copied when the frame does not fit";
+
+    // The usual second call with the size learnt: one string comparison, one copy.
+    const std::vector<std::string> first = log();
+    jintArray size2 = jvm.newIntArray({320, 240});
+    jbyteArray pixels2 = jvm.newByteArray(junk(320 * 240 * 3));
+    EXPECT_EQ(0, thumbnail(kClip, size2, pixels2));
+    EXPECT_EQ((std::vector<jint>{320, 240}), jvm.ints(size2));
+    EXPECT_EQ(standinPixel(320 * 240 * 3 - 1), static_cast<BYTE>(jvm.bytes(pixels2).back()));
+    EXPECT_EQ(1, standinCreated()) << "a cache hit creates no detector";
+    EXPECT_EQ(first, log());
+}
+
+TEST_F(ThumbnailTest, TheCacheKeyIsTheExactPath)
+{
+    video(8, 4);
+    auto call = [&](const std::string& path) {
+        return thumbnail(path, jvm.newIntArray({8, 4}), jvm.newByteArray(junk(8 * 4 * 3)));
+    };
+    EXPECT_EQ(0, call("C:\\v\\a.avi"));
+    EXPECT_EQ(0, call("C:\\v\\a.avi"));
+    EXPECT_EQ(1, standinCreated());
+    EXPECT_EQ(0, call("C:\\V\\A.AVI")) << "another case is another key";
+    EXPECT_EQ(2, standinCreated());
+    EXPECT_EQ(0, call("C:\\v\\a.avi")) << "the one entry now holds the other spelling";
+    EXPECT_EQ(3, standinCreated());
+    EXPECT_EQ(0, call("C:\\v\\a.avi"));
+    EXPECT_EQ(3, standinCreated());
+    expectMediaTypesFreed();
+}
+
+TEST_F(ThumbnailTest, TheEmptyPathWithAnEmptyCacheGoesToTheDetector)
+{
+    standinFail(kStepPutFilename, E_INVALIDARG);
+    jintArray size = jvm.newIntArray({7, 7});
+    jbyteArray pixels = jvm.newByteArray(junk(30));
+    EXPECT_EQ(-1, thumbnail("", size, pixels));
+    EXPECT_EQ((std::vector<std::string>{"put_Filename(L\"\")", "destroyed"}), log());
+    EXPECT_EQ((std::vector<jint>{7, 7}), jvm.ints(size));
+    EXPECT_EQ(junk(30), jvm.bytes(pixels));
+}
+
+TEST_F(ThumbnailTest, AFailedRequestLeavesTheCachedFrameInPlace)
+{
+    video(4, 2);
+    EXPECT_EQ(0, thumbnail("P.avi", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    const void* cached = standinLastFrameBuffer();
+
+    standinFail(kStepPutFilename, E_FAIL);
+    jintArray size = jvm.newIntArray({-3, -4});
+    jbyteArray pixels = jvm.newByteArray(junk(24));
+    EXPECT_EQ(-1, thumbnail("Q.avi", size, pixels));
+    EXPECT_EQ((std::vector<jint>{-3, -4}), jvm.ints(size));
+    EXPECT_EQ(junk(24), jvm.bytes(pixels));
+    EXPECT_TRUE(heapBlockInUse(cached));
+
+    jbyteArray again = jvm.newByteArray(junk(24));
+    EXPECT_EQ(0, thumbnail("P.avi", jvm.newIntArray({4, 2}), again));
+    EXPECT_EQ(2, standinCreated()) << "P is served from the cache";
+    EXPECT_EQ(standinPixel(0), static_cast<BYTE>(jvm.bytes(again)[0]));
+}
+
+TEST_F(ThumbnailTest, TheFirstVideoStreamIsTaken)
+{
+    audio();
+    video(64, 48, true);
+    video(32, 16);
+    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({64, 48}), jvm.newByteArray(junk(64 * 48 * 3))));
+    EXPECT_EQ(grabCalls(kClip, 1, 64, 48), log());
+    expectMediaTypesFreed();
+}
+
+TEST_F(ThumbnailTest, ATopDownFormatIsAskedForAtItsPositiveHeight)
+{
+    video(64, -48);
+    jintArray size = jvm.newIntArray({64, 48});
+    EXPECT_EQ(0, thumbnail(kClip, size, jvm.newByteArray(junk(64 * 48 * 3))));
+    EXPECT_EQ(grabCalls(kClip, 0, 64, 48), log());
+    EXPECT_EQ((std::vector<jint>{64, 48}), jvm.ints(size));
+}
+
+TEST_F(ThumbnailTest, AStreamThatFailsToTellItsTypeIsNoVideoStream)
+{
+    video(8, 8);
+    standinFail(kStepStreamType, E_FAIL);
+    EXPECT_EQ(-1, thumbnail(kClip, jvm.newIntArray({8, 8}), jvm.newByteArray(junk(192))));
+    EXPECT_EQ((std::vector<std::string>{"put_Filename(L\"C:\\videos\\clip.avi\")", "get_OutputStreams",
+                                        "put_CurrentStream(0)", "get_StreamType", "destroyed"}),
+              log());
+}
+
+// Files the grab turns down: each leaves the arrays and the cache as they were.
+TEST_F(ThumbnailTest, FilesWithoutAUsableVideoStreamGiveMinusOne)
+{
+    struct Case {
+        const char* what;
+        void (*script)();
+        std::vector<std::string> tail; // the calls after put_Filename and get_OutputStreams
+    };
+    const Case cases[] = {
+        {"no streams", [] {}, {}},
+        {"audio only",
+         [] {
+             audio();
+             audio();
+         },
+         {"put_CurrentStream(0)", "get_StreamType", "put_CurrentStream(1)", "get_StreamType"}},
+        {"first video stream described otherwise, a later one by VideoInfo",
+         [] {
+             standinAddStream(&dovrikna::kMediaTypeVideo, &kFormatVideoInfo2, 8, 8, TRUE);
+             video(8, 8);
+         },
+         {"put_CurrentStream(0)", "get_StreamType", "get_StreamMediaType"}},
+        {"media type not told",
+         [] {
+             video(8, 8);
+             standinFail(kStepStreamMediaType, E_FAIL);
+         },
+         {"put_CurrentStream(0)", "get_StreamType", "get_StreamMediaType"}},
+        {"a negative stream count",
+         [] {
+             video(8, 8);
+             standinSetStreamCount(-2);
+         },
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        standinReset();
+        c.script();
+        jintArray size = jvm.newIntArray({8, 8});
+        jbyteArray pixels = jvm.newByteArray(junk(192));
+        EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
+        std::vector<std::string> expected = {"put_Filename(L\"C:\\videos\\clip.avi\")", "get_OutputStreams"};
+        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        expected.push_back("destroyed");
+        EXPECT_EQ(expected, log());
+        EXPECT_EQ((std::vector<jint>{8, 8}), jvm.ints(size));
+        EXPECT_EQ(junk(192), jvm.bytes(pixels));
+        expectMediaTypesFreed();
+    }
+}
+
+TEST_F(ThumbnailTest, EveryFailingDetectorStepGivesMinusOneAndFreesWhatItTook)
+{
+    struct Case {
+        StandinStep step;
+        size_t calls; // how many calls of a full grab happen, destroyed excluded
+    };
+    const Case cases[] = {
+        {kStepPutFilename, 1}, {kStepOutputStreams, 2}, {kStepSizeQuery, 6}, {kStepFrame, 7}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        standinReset();
+        // A frame of P in the cache first: every failure must leave it there.
+        const std::string cachedPath = "P" + std::to_string(c.step) + ".avi";
+        video(16, 8, true);
+        ASSERT_EQ(0, thumbnail(cachedPath, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+        const void* cached = standinLastFrameBuffer();
+        standinReset();
+        video(16, 8, true);
+        standinFail(c.step, E_FAIL);
+
+        jintArray size = jvm.newIntArray({16, 8});
+        jbyteArray pixels = jvm.newByteArray(junk(384));
+        EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
+        std::vector<std::string> expected = grabCalls(kClip, 0, 16, 8);
+        expected.resize(c.calls);
+        expected.push_back("destroyed");
+        EXPECT_EQ(expected, log());
+        EXPECT_EQ((std::vector<jint>{16, 8}), jvm.ints(size));
+        EXPECT_EQ(junk(384), jvm.bytes(pixels));
+        expectMediaTypesFreed();
+        if (c.step == kStepFrame) EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer())) << "frame buffer leaked";
+        EXPECT_TRUE(heapBlockInUse(cached));
+
+        const int created = standinCreated();
+        EXPECT_EQ(0, thumbnail(cachedPath, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+        EXPECT_EQ(created, standinCreated()) << "P still from the cache";
+    }
+}
+
+TEST_F(ThumbnailTest, AnExceptionInsideTheFrameCallGivesMinusOneAndFreesTheBuffer)
+{
+    for (DWORD code : {DWORD{0xE0000001u}, DWORD{EXCEPTION_ACCESS_VIOLATION}, DWORD{0xE06D7363u}}) {
+        SCOPED_TRACE(code);
+        standinReset();
+        video(16, 8);
+        standinRaiseInFrame(code);
+        jintArray size = jvm.newIntArray({16, 8});
+        jbyteArray pixels = jvm.newByteArray(junk(384));
+        EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
+        EXPECT_EQ(grabCalls(kClip, 0, 16, 8), log());
+        EXPECT_EQ((std::vector<jint>{16, 8}), jvm.ints(size));
+        EXPECT_EQ(junk(384), jvm.bytes(pixels));
+        EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer())) << "frame buffer leaked";
+        expectMediaTypesFreed();
+    }
+    // The thread's handler chain is whole again: a later grab works, and an
+    // exception of the test's own is still caught by the test's own handler.
+    standinReset();
+    video(16, 8);
+    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+    bool caught = false;
+    try {
+        throw 7;
+    } catch (int) {
+        caught = true;
+    }
+    EXPECT_TRUE(caught);
+}
+
+TEST_F(ThumbnailTest, TheUnloadFreesTheCachedFrame)
+{
+    video(16, 8);
+    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+    const void* cached = standinLastFrameBuffer();
+    EXPECT_TRUE(heapBlockInUse(cached));
+    lib.unload();
+    EXPECT_FALSE(heapBlockInUse(cached));
+}
+
+// Sound behaviour where a caller's mistake would otherwise cost memory safety.
+
+TEST_F(ThumbnailTest, APathOf260BytesOrMoreIsGrabbedEveryTime)
+{
+    video(4, 2);
+    const std::string longPath = "C:\\" + std::string(300, 'v') + ".avi";
+    for (int i = 1; i <= 2; ++i) {
+        EXPECT_EQ(0, thumbnail(longPath, jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+        EXPECT_EQ(i, standinCreated());
+    }
+    const std::string longest = "C:\\" + std::string(252, 'v') + ".avi"; // 259 bytes: still a key
+    ASSERT_EQ(259u, longest.size());
+    EXPECT_EQ(0, thumbnail(longest, jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_EQ(0, thumbnail(longest, jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_EQ(3, standinCreated());
+    // A long path's frame, held uncached, is never served for another path.
+    EXPECT_EQ(0, thumbnail(longPath, jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_EQ(0, thumbnail(longPath.substr(0, 259), jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_EQ(5, standinCreated());
+}
+
+TEST_F(ThumbnailTest, ThePixelArraysRealLengthBoundsTheCopy)
+{
+    video(16, 8);
+    jintArray size = jvm.newIntArray({16, 8});
+    jbyteArray pixels = jvm.newByteArray(junk(16 * 8 * 3 - 1)); // the caller overstates its array
+    EXPECT_EQ(16, thumbnail(kClip, size, pixels));
+    EXPECT_EQ((std::vector<jint>{16, 8}), jvm.ints(size));
+    EXPECT_EQ(junk(16 * 8 * 3 - 1), jvm.bytes(pixels));
+    EXPECT_TRUE(jvm.problems().empty());
+}
+
+TEST_F(ThumbnailTest, MissingArgumentsAndAShortSizeArrayTouchNothing)
+{
+    video(4, 2);
+    jintArray size = jvm.newIntArray({4, 2});
+    jbyteArray pixels = jvm.newByteArray(junk(24));
+    auto native = lib.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0;
+    EXPECT_EQ(-1, native(env(), nullptr, nullptr, size, pixels));
+    EXPECT_EQ(-1, native(env(), nullptr, jvm.newString(kClip), nullptr, pixels));
+    EXPECT_EQ(-1, native(env(), nullptr, jvm.newString(kClip), size, nullptr));
+    EXPECT_TRUE(jvm.calls().empty()) << jvm.calls().front();
+
+    jintArray shortSize = jvm.newIntArray({4});
+    EXPECT_EQ(-1, thumbnail(kClip, shortSize, pixels));
+    EXPECT_EQ((std::vector<std::string>{"GetArrayLength"}), jvm.calls());
+    EXPECT_EQ((std::vector<jint>{4}), jvm.ints(shortSize));
+    EXPECT_EQ(junk(24), jvm.bytes(pixels));
+    EXPECT_EQ(0, standinCreated());
+
+    jvm.failStringGets(true);
+    EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
+    EXPECT_EQ(0, standinCreated());
+    EXPECT_EQ((std::vector<jint>{4, 2}), jvm.ints(size));
+}
+
+TEST_F(ThumbnailTest, AFrameHeaderThatOverstatesItsBufferIsNotRead)
+{
+    struct {
+        LONG width, height;
+    } const headers[] = {{32, 8}, {16, 9}, {16, -8}, {-16, 8}};
+    for (const auto& header : headers) {
+        SCOPED_TRACE(std::to_string(header.width) + " x " + std::to_string(header.height));
+        standinReset();
+        video(16, 8);
+        standinOverrideHeader(header.width, header.height);
+        jintArray size = jvm.newIntArray({64, 64});
+        jbyteArray pixels = jvm.newByteArray(junk(64 * 64 * 3));
+        EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
+        EXPECT_EQ((std::vector<jint>{64, 64}), jvm.ints(size));
+        EXPECT_EQ(junk(64 * 64 * 3), jvm.bytes(pixels));
+        EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer()));
+    }
+}
+
+TEST_F(ThumbnailTest, AWideNameThatCannotBeAllocatedGivesMinusOne)
+{
+    video(4, 2);
+    const std::string path = "C:\\" + std::string(197, 'n') + ".avi"; // 204 characters
+    spy().failSizes(2 * path.size(), 2 * path.size() + 64);
+    jintArray size = jvm.newIntArray({4, 2});
+    jbyteArray pixels = jvm.newByteArray(junk(24));
+    EXPECT_EQ(-1, thumbnail(path, size, pixels));
+    EXPECT_GE(spy().failed(), 1) << "the BSTR was not allocated through the COM allocator";
+    EXPECT_EQ((std::vector<std::string>{"destroyed"}), log());
+    EXPECT_EQ(1, standinCreated());
+    EXPECT_EQ((std::vector<jint>{4, 2}), jvm.ints(size));
+    EXPECT_EQ(kJniCalls, jvm.calls());
+
+    spy().failSizes(1, 0);
+    EXPECT_EQ(0, thumbnail(path, size, pixels));
+}
+
+} // namespace
