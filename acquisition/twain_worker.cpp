@@ -95,9 +95,14 @@ void runInProcessLoop()
         }
     }
 
-    // The session ends TwainWindow's life with its own. Only a stop for
-    // unloading ends the loop, and the window must not outlive the code of
-    // its window procedure whatever the session did.
+    // Only a stop for unloading ends the loop. The unloading thread may own
+    // the parent window and cannot answer the notice of the child's end while
+    // it waits for this thread, so the parent is not notified.
+    if (window)
+        SetWindowLongA(window, GWL_EXSTYLE, GetWindowLongA(window, GWL_EXSTYLE) | WS_EX_NOPARENTNOTIFY);
+
+    // The session ends TwainWindow's life with its own; the window must not
+    // outlive the code of its window procedure whatever the session did.
     deleteSession();
     if (window && IsWindow(window)) DestroyWindow(window);
 }

@@ -165,3 +165,44 @@ TEST_F(InProcessWithoutMainWindowTest, SelectionRunsOnTheWorkerAndReportsNoSourc
 }
 
 } // namespace
+
+namespace {
+
+// The main window belongs to the thread that unloads the library, which
+// cannot answer messages while it waits for the worker to stop.
+TEST(InProcessUnload, FromTheMainWindowsOwnThreadEndsTheWorkerPromptly)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
+    RegisterClassA(&windowClass);
+    HWND main = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                              nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, main);
+    {
+        LibraryUnderTest lib;
+        ASSERT_TRUE(lib.loaded()) << lib.missing;
+        HWND twainWindow = nullptr;
+        ASSERT_TRUE(waitUntil([&] {
+            return (twainWindow = FindWindowExA(main, nullptr, kTwainWindowClass, kTwainWindowTitle)) != nullptr;
+        }));
+        // The worker's window creation notifies the parent, so this thread
+        // answers messages, as the application's UI thread does, until a
+        // report has come round through the worker's loop.
+        PostMessageA(twainWindow, 1031, 0, 0);
+        fakejvm::FakeJvm jvm;
+        ASSERT_TRUE(waitUntil([&] {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+            return lib.com_quenlark_foto_TwainHandler_querySelectSource0(jvm.env(), nullptr) == 2;
+        }));
+        const DWORD start = GetTickCount();
+        lib.unload();
+        EXPECT_LT(GetTickCount() - start, 2000u);
+        EXPECT_FALSE(IsWindow(twainWindow));
+    }
+    DestroyWindow(main);
+}
+
+} // namespace
