@@ -93,10 +93,53 @@ bool callGuarded(void (*call)(void*), void* context) noexcept
     return callStructured(call, context);
 }
 
+#elif defined(__x86_64__)
+
+// x64 with GCC: frame handlers come from the unwind tables, and GCC writes
+// its own there. A small routine of our own carries a handler that, for any
+// exception left by the frames below, unwinds them (their own handlers run)
+// and resumes after the call with 0 in eax.
+extern "C" int dovrikna_call_guarded_x64(void (*call)(void*), void* context);
+extern "C" void dovrikna_guard_resume_x64();
+
+extern "C" EXCEPTION_DISPOSITION dovrikna_guard_handler_x64(EXCEPTION_RECORD* exception, void* establisher,
+                                                           CONTEXT* context, void* dispatcher)
+{
+    if (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+    RtlUnwindEx(establisher, reinterpret_cast<void*>(&dovrikna_guard_resume_x64), exception, nullptr, context,
+                static_cast<DISPATCHER_CONTEXT*>(dispatcher)->HistoryTable);
+    return ExceptionContinueSearch; // not reached: the unwind resumes at the label
+}
+
+asm(R"(
+    .text
+    .globl dovrikna_call_guarded_x64
+    .def dovrikna_call_guarded_x64; .scl 2; .type 32; .endef
+    .seh_proc dovrikna_call_guarded_x64
+dovrikna_call_guarded_x64:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    .seh_handler dovrikna_guard_handler_x64, @except
+    movq %rcx, %rax
+    movq %rdx, %rcx
+    callq *%rax
+    movl $1, %eax
+    .globl dovrikna_guard_resume_x64
+dovrikna_guard_resume_x64:
+    addq $40, %rsp
+    retq
+    .seh_endproc
+)");
+
+bool callGuarded(void (*call)(void*), void* context) noexcept
+{
+    return dovrikna_call_guarded_x64(call, context) != 0;
+}
+
 #else
 
-// x64 with GCC: only this runtime's C++ exceptions are caught here; GCC has
-// no frame handler for structured exceptions.
+// Elsewhere only this runtime's C++ exceptions can be caught.
 bool callGuarded(void (*call)(void*), void* context) noexcept
 {
     try {

@@ -78,8 +78,9 @@ protected:
         return lines;
     }
 
-    // Whether a block of the process heap at this address is in use.
-    static bool heapBlockInUse(const void* block)
+    // Whether a block of the process heap of at least this size is in use at
+    // this address (a freed block's address may soon start a smaller one).
+    static bool heapBlockInUse(const void* block, size_t bytes)
     {
         HANDLE heap = GetProcessHeap();
         HeapLock(heap);
@@ -87,7 +88,7 @@ protected:
         ZeroMemory(&entry, sizeof entry);
         bool found = false;
         while (!found && HeapWalk(heap, &entry))
-            found = entry.lpData == block && (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY);
+            found = entry.lpData == block && (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) && entry.cbData >= bytes;
         HeapUnlock(heap);
         return found;
     }
@@ -100,6 +101,9 @@ protected:
         EXPECT_EQ(0, standinUnknownsAlive()) << "media type pUnk not released";
         EXPECT_EQ(0, standinAlive()) << "detector not released";
     }
+
+    // The frame buffer of a grab at this size: the header and 3 bytes a pixel.
+    static size_t frameBytes(size_t width, size_t height, size_t extra = 0) { return 40 + width * height * 3 + extra; }
 
     static std::vector<jbyte> junk(size_t bytes) { return std::vector<jbyte>(bytes, 0x5A); }
 

@@ -10,6 +10,7 @@
 namespace {
 
 const char* const kClip = "C:\\videos\\clip.avi";
+const size_t kBig = 160 * 120 * 3; // frames whose freed buffer is not soon reused at its address
 const std::vector<std::string> kJniCalls = {
     "GetArrayLength",          "GetArrayLength",          "GetStringUTFChars",     "GetIntArrayElements",
     "GetByteArrayElements",    "ReleaseByteArrayElements", "ReleaseIntArrayElements", "ReleaseStringUTFChars"};
@@ -36,7 +37,8 @@ TEST_F(ThumbnailTest, AFittingFrameIsCopiedAsWrittenBehindItsHeader)
     EXPECT_EQ(1, standinCreated());
     expectMediaTypesFreed();
     EXPECT_EQ(1, standinFormatBlockCount());
-    EXPECT_TRUE(heapBlockInUse(standinLastFrameBuffer())) << "the cache keeps the frame buffer";
+    EXPECT_TRUE(heapBlockInUse(standinLastFrameBuffer(), frameBytes(320, 240, 9)))
+        << "the cache keeps the frame buffer";
 }
 
 TEST_F(ThumbnailTest, AFrameLargerThanStatedTellsItsSizeAndComesFromTheCacheNextTime)
@@ -101,7 +103,7 @@ TEST_F(ThumbnailTest, AFailedRequestLeavesTheCachedFrameInPlace)
     EXPECT_EQ(-1, thumbnail("Q.avi", size, pixels));
     EXPECT_EQ((std::vector<jint>{-3, -4}), jvm.ints(size));
     EXPECT_EQ(junk(24), jvm.bytes(pixels));
-    EXPECT_TRUE(heapBlockInUse(cached));
+    EXPECT_TRUE(heapBlockInUse(cached, frameBytes(4, 2)));
 
     jbyteArray again = jvm.newByteArray(junk(24));
     EXPECT_EQ(0, thumbnail("P.avi", jvm.newIntArray({4, 2}), again));
@@ -203,28 +205,29 @@ TEST_F(ThumbnailTest, EveryFailingDetectorStepGivesMinusOneAndFreesWhatItTook)
         standinReset();
         // A frame of P in the cache first: every failure must leave it there.
         const std::string cachedPath = "P" + std::to_string(c.step) + ".avi";
-        video(16, 8, true);
-        ASSERT_EQ(0, thumbnail(cachedPath, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+        video(160, 120, true);
+        ASSERT_EQ(0, thumbnail(cachedPath, jvm.newIntArray({160, 120}), jvm.newByteArray(junk(kBig))));
         const void* cached = standinLastFrameBuffer();
         standinReset();
-        video(16, 8, true);
+        video(160, 120, true);
         standinFail(c.step, E_FAIL);
 
-        jintArray size = jvm.newIntArray({16, 8});
-        jbyteArray pixels = jvm.newByteArray(junk(384));
+        jintArray size = jvm.newIntArray({160, 120});
+        jbyteArray pixels = jvm.newByteArray(junk(kBig));
         EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
-        std::vector<std::string> expected = grabCalls(kClip, 0, 16, 8);
+        std::vector<std::string> expected = grabCalls(kClip, 0, 160, 120);
         expected.resize(c.calls);
         expected.push_back("destroyed");
         EXPECT_EQ(expected, log());
-        EXPECT_EQ((std::vector<jint>{16, 8}), jvm.ints(size));
-        EXPECT_EQ(junk(384), jvm.bytes(pixels));
+        EXPECT_EQ((std::vector<jint>{160, 120}), jvm.ints(size));
+        EXPECT_EQ(junk(kBig), jvm.bytes(pixels));
         expectMediaTypesFreed();
-        if (c.step == kStepFrame) EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer())) << "frame buffer leaked";
-        EXPECT_TRUE(heapBlockInUse(cached));
+        if (c.step == kStepFrame)
+            EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer(), frameBytes(160, 120))) << "frame buffer leaked";
+        EXPECT_TRUE(heapBlockInUse(cached, frameBytes(160, 120)));
 
         const int created = standinCreated();
-        EXPECT_EQ(0, thumbnail(cachedPath, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+        EXPECT_EQ(0, thumbnail(cachedPath, jvm.newIntArray({160, 120}), jvm.newByteArray(junk(kBig))));
         EXPECT_EQ(created, standinCreated()) << "P still from the cache";
     }
 }
@@ -234,22 +237,22 @@ TEST_F(ThumbnailTest, AnExceptionInsideTheFrameCallGivesMinusOneAndFreesTheBuffe
     for (DWORD code : {DWORD{0xE0000001u}, DWORD{EXCEPTION_ACCESS_VIOLATION}, DWORD{0xE06D7363u}}) {
         SCOPED_TRACE(code);
         standinReset();
-        video(16, 8);
+        video(160, 120);
         standinRaiseInFrame(code);
-        jintArray size = jvm.newIntArray({16, 8});
-        jbyteArray pixels = jvm.newByteArray(junk(384));
+        jintArray size = jvm.newIntArray({160, 120});
+        jbyteArray pixels = jvm.newByteArray(junk(kBig));
         EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
-        EXPECT_EQ(grabCalls(kClip, 0, 16, 8), log());
-        EXPECT_EQ((std::vector<jint>{16, 8}), jvm.ints(size));
-        EXPECT_EQ(junk(384), jvm.bytes(pixels));
-        EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer())) << "frame buffer leaked";
+        EXPECT_EQ(grabCalls(kClip, 0, 160, 120), log());
+        EXPECT_EQ((std::vector<jint>{160, 120}), jvm.ints(size));
+        EXPECT_EQ(junk(kBig), jvm.bytes(pixels));
+        EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer(), frameBytes(160, 120))) << "frame buffer leaked";
         expectMediaTypesFreed();
     }
     // The thread's handler chain is whole again: a later grab works, and an
     // exception of the test's own is still caught by the test's own handler.
     standinReset();
-    video(16, 8);
-    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+    video(160, 120);
+    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({160, 120}), jvm.newByteArray(junk(kBig))));
     bool caught = false;
     try {
         throw 7;
@@ -261,12 +264,12 @@ TEST_F(ThumbnailTest, AnExceptionInsideTheFrameCallGivesMinusOneAndFreesTheBuffe
 
 TEST_F(ThumbnailTest, TheUnloadFreesTheCachedFrame)
 {
-    video(16, 8);
-    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({16, 8}), jvm.newByteArray(junk(384))));
+    video(160, 120);
+    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({160, 120}), jvm.newByteArray(junk(kBig))));
     const void* cached = standinLastFrameBuffer();
-    EXPECT_TRUE(heapBlockInUse(cached));
+    EXPECT_TRUE(heapBlockInUse(cached, frameBytes(160, 120)));
     lib.unload();
-    EXPECT_FALSE(heapBlockInUse(cached));
+    EXPECT_FALSE(heapBlockInUse(cached, frameBytes(160, 120)));
 }
 
 // Sound behaviour where a caller's mistake would otherwise cost memory safety.
@@ -329,18 +332,18 @@ TEST_F(ThumbnailTest, AFrameHeaderThatOverstatesItsBufferIsNotRead)
 {
     struct {
         LONG width, height;
-    } const headers[] = {{32, 8}, {16, 9}, {16, -8}, {-16, 8}};
+    } const headers[] = {{320, 120}, {160, 121}, {160, -120}, {-160, 120}};
     for (const auto& header : headers) {
         SCOPED_TRACE(std::to_string(header.width) + " x " + std::to_string(header.height));
         standinReset();
-        video(16, 8);
+        video(160, 120);
         standinOverrideHeader(header.width, header.height);
-        jintArray size = jvm.newIntArray({64, 64});
-        jbyteArray pixels = jvm.newByteArray(junk(64 * 64 * 3));
+        jintArray size = jvm.newIntArray({400, 400});
+        jbyteArray pixels = jvm.newByteArray(junk(400 * 400 * 3));
         EXPECT_EQ(-1, thumbnail(kClip, size, pixels));
-        EXPECT_EQ((std::vector<jint>{64, 64}), jvm.ints(size));
-        EXPECT_EQ(junk(64 * 64 * 3), jvm.bytes(pixels));
-        EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer()));
+        EXPECT_EQ((std::vector<jint>{400, 400}), jvm.ints(size));
+        EXPECT_EQ(junk(400 * 400 * 3), jvm.bytes(pixels));
+        EXPECT_FALSE(heapBlockInUse(standinLastFrameBuffer(), frameBytes(160, 120)));
     }
 }
 
