@@ -67,8 +67,10 @@ void runForwardingLoop()
 // Every other platform: this thread drives TWAIN through the session.
 void runInProcessLoop()
 {
+    // A child window needs its parent: without MainAppWindow there is no
+    // TwainWindow, and the session gets a null window.
     HWND parent = findMainAppWindow();
-    HWND window = createTwainWindow(WS_CHILD, parent);
+    HWND window = parent ? createTwainWindow(WS_CHILD, parent) : nullptr;
     createSession(window);
 
     MSG message;
