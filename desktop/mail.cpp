@@ -1,14 +1,159 @@
 #include "com_quenlark_ui_awt_AwtUtil.h"
 
 #include <windows.h>
+#include <mapi.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "desktop/heap_string.h"
 #include "desktop/mail.h"
+#include "desktop/mail_lists.h"
+#include "frame/jni_scoped.h"
 
 namespace dovrikna {
 
 namespace {
+
+// Simple MAPI, loaded by the first request that finds MAPISendMail in it and
+// kept until the library unloads. mapiSendMail is stored last: once it is
+// set, the other two are too and no request resolves again.
 HMODULE mailModule = nullptr;
+std::atomic<LPMAPILOGON> mapiLogon{nullptr};
+std::atomic<LPMAPILOGOFF> mapiLogoff{nullptr};
+std::atomic<LPMAPISENDMAIL> mapiSendMail{nullptr};
+// Two requests may come at once before the first resolution is done.
+SRWLOCK resolution = SRWLOCK_INIT;
+
+const ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION;
+const ULONG kSendFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG;
+
+// A zero-filled record array made with calloc.
+template <typename Record>
+struct calloc_traits {
+    using type = Record*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { std::free(value); }
+};
+template <typename Record>
+using unique_records = unique_handle<calloc_traits<Record>>;
+
+template <typename Record>
+unique_records<Record> allocateRecords(std::size_t count)
+{
+    return unique_records<Record>(static_cast<Record*>(std::calloc(count, sizeof(Record))));
+}
+
+// Lead bytes of the process's ANSI code page.
+bool isAnsiLeadByte(unsigned char byte)
+{
+    return IsDBCSLeadByte(byte) != FALSE;
+}
+
+template <typename Function>
+Function entryPoint(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loads "mapi32.dll" and takes its three entry points, unless an earlier
+// request already has. False when there is no MAPISendMail; the library is
+// then let go again, and the next request tries anew.
+bool resolveMail()
+{
+    if (mapiSendMail.load()) return true;
+    AcquireSRWLockExclusive(&resolution);
+    if (!mapiSendMail.load()) {
+        HMODULE module = LoadLibraryA("mapi32.dll");
+        mailModule = module;
+        if (module) {
+            mapiLogon.store(entryPoint<LPMAPILOGON>(module, "MAPILogon"));
+            mapiLogoff.store(entryPoint<LPMAPILOGOFF>(module, "MAPILogoff"));
+            mapiSendMail.store(entryPoint<LPMAPISENDMAIL>(module, "MAPISendMail"));
+            if (!mapiSendMail.load()) {
+                mapiLogon.store(nullptr);
+                mapiLogoff.store(nullptr);
+                FreeLibrary(module);
+                mailModule = nullptr;
+            }
+        }
+    }
+    bool resolved = mapiSendMail.load() != nullptr;
+    ReleaseSRWLockExclusive(&resolution);
+    return resolved;
+}
+
+// Opens the client's compose window for the message. A client without
+// MAPILogon (or MAPILogoff) is sent to without a session of our own:
+// MAPISendMail then logs on by itself.
+void runMailOperation(MapiMessage& message)
+{
+    LHANDLE session = 0;
+    if (LPMAPILOGON logon = mapiLogon.load()) {
+        if (logon(0, nullptr, nullptr, kLogonFlags, 0, &session) != SUCCESS_SUCCESS)
+            MessageBoxA(nullptr, "Failed to open mail client.", "Mail Error", MB_OK);
+    }
+    mapiSendMail.load()(session, 0, &message, kSendFlags, 0);
+    if (session != 0) {
+        if (LPMAPILOGOFF logoff = mapiLogoff.load()) logoff(session, 0, 0, 0);
+    }
+}
+
 } // namespace
+
+int sendMailRequest(std::unique_ptr<MailRequest> request)
+{
+    const unsigned char separator = request->separator;
+
+    // One MAPI_TO recipient per token, name and address alike; none at all
+    // for an empty list.
+    char* recipients = request->recipientList.get();
+    ULONG recipientCount = 0;
+    unique_records<MapiRecipDesc> recipientArray;
+    if (recipients[0] != '\0') {
+        std::size_t count = countTokens(recipients, separator, isAnsiLeadByte);
+        recipientArray = allocateRecords<MapiRecipDesc>(count);
+        if (!recipientArray) return 0;
+        char* cursor = recipients;
+        for (std::size_t i = 0; i < count; ++i) {
+            char* token = takeToken(&cursor, separator, isAnsiLeadByte);
+            recipientArray.get()[i].ulRecipClass = MAPI_TO;
+            recipientArray.get()[i].lpszName = token;
+            recipientArray.get()[i].lpszAddress = token;
+        }
+        recipientCount = static_cast<ULONG>(count);
+    }
+
+    // One attachment per token, an empty list giving one empty attachment.
+    // nPosition -1: no place in the body text.
+    char* attachments = request->attachmentList.get();
+    std::size_t attachmentCount = countTokens(attachments, separator, isAnsiLeadByte);
+    unique_records<MapiFileDesc> attachmentArray = allocateRecords<MapiFileDesc>(attachmentCount);
+    if (!attachmentArray) return 0;
+    char* cursor = attachments;
+    for (std::size_t i = 0; i < attachmentCount; ++i) {
+        char* token = takeToken(&cursor, separator, isAnsiLeadByte);
+        attachmentArray.get()[i].nPosition = static_cast<ULONG>(-1);
+        attachmentArray.get()[i].lpszPathName = token;
+        attachmentArray.get()[i].lpszFileName = const_cast<char*>(fileNamePart(token));
+    }
+
+    if (!resolveMail()) return 0;
+
+    MapiMessage message;
+    ZeroMemory(&message, sizeof message);
+    message.nRecipCount = recipientCount;
+    message.lpRecips = recipientArray.get();
+    message.nFileCount = static_cast<ULONG>(attachmentCount);
+    message.lpFiles = attachmentArray.get();
+    runMailOperation(message);
+
+    recipientArray.reset();
+    attachmentArray.reset();
+    request.reset();
+    return 0;
+}
 
 void releaseMailModule()
 {
@@ -18,9 +163,29 @@ void releaseMailModule()
 
 } // namespace dovrikna
 
-// Not implemented yet: nothing is mailed.
-extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JNIEnv*, jclass, jchar,
-                                                                              jstring, jstring)
+using namespace dovrikna;
+
+extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JNIEnv* env, jclass, jchar separator,
+                                                                              jstring attachments, jstring recipients)
 {
+    if (!attachments || !recipients) return 0;
+    std::unique_ptr<MailRequest> request(new (std::nothrow) MailRequest);
+    if (!request) return 0;
+
+    ScopedUtfChars attachmentBytes(env, attachments);
+    if (!attachmentBytes.c_str()) return 0;
+    ScopedUtfChars recipientBytes(env, recipients);
+    if (!recipientBytes.c_str()) return 0;
+
+    // The separator is the low byte of its argument.
+    request->separator = static_cast<unsigned char>(separator & 0xFF);
+    request->attachmentList = heapCopy(attachmentBytes.c_str());
+    request->recipientList = heapCopy(recipientBytes.c_str());
+    if (!request->attachmentList || !request->recipientList) return 0;
+
+    sendMailRequest(std::move(request));
+
+    attachmentBytes.release();
+    recipientBytes.release();
     return 0;
 }

@@ -116,4 +116,30 @@ TEST_F(SmokeTest, VideoThumbnailOfAMissingFileIsMinusOneWithTheArraysUntouched)
     EXPECT_EQ(std::vector<jbyte>(64 * 48 * 3, 0x5A), jvm.bytes(pixels));
 }
 
+TEST_F(SmokeTest, DesktopNativesAnswer)
+{
+    EXPECT_EQ(static_cast<jint>(reinterpret_cast<LONG_PTR>(GetForegroundWindow())),
+              lib.com_quenlark_ui_awt_AwtUtil_findDefaultAppWindow0(env(), nullptr, 0));
+    HWND window = CreateWindowA("STATIC", "smoke", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    jint handle = static_cast<jint>(reinterpret_cast<LONG_PTR>(window));
+    EXPECT_NE(0, lib.com_quenlark_ui_awt_AwtUtil_findDefaultAppWindow0(env(), nullptr, handle));
+    DestroyWindow(window);
+    EXPECT_EQ(0, lib.com_quenlark_ui_awt_AwtUtil_findDefaultAppWindow0(env(), nullptr, handle));
+
+    // A file no application is associated with: the thread starts and the
+    // shell finds nothing to open it with.
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    EXPECT_EQ(JNI_TRUE, lib.com_quenlark_ui_awt_AwtUtil_openDefaultApp0(
+                            env(), nullptr, jvm.newString(std::string(temp) + "dovrikna-smoke.no-such-kind")));
+    EXPECT_EQ(JNI_FALSE, lib.com_quenlark_ui_awt_AwtUtil_openDefaultApp0(env(), nullptr, nullptr));
+
+    // mapi32 is switched off for this suite (WINEDLLOVERRIDES): the
+    // request is dropped without a word, so the call returns at once.
+    EXPECT_EQ(0, lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, ';', jvm.newString("C:\\x.jpg"),
+                                                             jvm.newString("a;b")));
+    EXPECT_EQ(nullptr, GetModuleHandleA("mapi32.dll"));
+}
+
 } // namespace

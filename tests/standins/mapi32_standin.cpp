@@ -1,0 +1,120 @@
+// A Simple MAPI library standing in for the mail client: it answers
+// MAPILogon, MAPISendMail and MAPILogoff, and logs every call with all it
+// received, the whole MapiMessage included, as text lines the tests compare
+// against expected tables. Built twice: as bin/mapi32.dll, and without
+// MAPISendMail (STANDIN_WITHOUT_SEND_MAIL) as bin/mapi32-nosend/mapi32.dll.
+//
+// The tests reach it through three exports of its own:
+//   StandinConfigure(logon result, session the logon writes, send result)
+//   StandinLog()   the lines so far, each ending in '\n'
+//   StandinClear() forgets the lines
+#include <windows.h>
+#include <mapi.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace {
+
+std::mutex mutex;
+std::string logText;
+std::string logCopy;
+ULONG logonResult = SUCCESS_SUCCESS;
+LHANDLE logonSession = 0x5E55;
+ULONG sendResult = SUCCESS_SUCCESS;
+
+std::string hex(unsigned long long value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llX", value);
+    return text;
+}
+
+std::string quoted(const char* text)
+{
+    return text ? "\"" + std::string(text) + "\"" : std::string("null");
+}
+
+std::string pointer(const void* value)
+{
+    return value ? std::string("set") : std::string("null");
+}
+
+void log(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    logText += line + "\n";
+}
+
+} // namespace
+
+extern "C" {
+
+__declspec(dllexport) ULONG WINAPI MAPILogon(ULONG_PTR uiParam, LPSTR profile, LPSTR password, FLAGS flags,
+                                             ULONG reserved, LPLHANDLE session)
+{
+    log("MAPILogon ui=" + hex(uiParam) + " profile=" + quoted(profile) + " password=" + quoted(password) +
+        " flags=" + hex(flags) + " reserved=" + hex(reserved) + " session=" + pointer(session));
+    if (session) *session = logonSession;
+    return logonResult;
+}
+
+__declspec(dllexport) ULONG WINAPI MAPILogoff(LHANDLE session, ULONG_PTR uiParam, FLAGS flags, ULONG reserved)
+{
+    log("MAPILogoff session=" + hex(session) + " ui=" + hex(uiParam) + " flags=" + hex(flags) +
+        " reserved=" + hex(reserved));
+    return SUCCESS_SUCCESS;
+}
+
+#ifndef STANDIN_WITHOUT_SEND_MAIL
+__declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message,
+                                                FLAGS flags, ULONG reserved)
+{
+    log("MAPISendMail session=" + hex(session) + " ui=" + hex(uiParam) + " flags=" + hex(flags) +
+        " reserved=" + hex(reserved) + " message=" + pointer(message));
+    if (!message) return MAPI_E_FAILURE;
+    log(" message reserved=" + hex(message->ulReserved) + " subject=" + quoted(message->lpszSubject) +
+        " note=" + quoted(message->lpszNoteText) + " type=" + quoted(message->lpszMessageType) +
+        " date=" + quoted(message->lpszDateReceived) + " conversation=" + quoted(message->lpszConversationID) +
+        " flags=" + hex(message->flFlags) + " originator=" + pointer(message->lpOriginator) +
+        " recipients=" + std::to_string(message->nRecipCount) + "/" + pointer(message->lpRecips) +
+        " files=" + std::to_string(message->nFileCount) + "/" + pointer(message->lpFiles));
+    for (ULONG i = 0; message->lpRecips && i < message->nRecipCount; ++i) {
+        const MapiRecipDesc& recipient = message->lpRecips[i];
+        log(" recipient reserved=" + hex(recipient.ulReserved) + " class=" + std::to_string(recipient.ulRecipClass) +
+            " name=" + quoted(recipient.lpszName) + " address=" + quoted(recipient.lpszAddress) +
+            " entry=" + std::to_string(recipient.ulEIDSize) + "/" + pointer(recipient.lpEntryID));
+    }
+    for (ULONG i = 0; message->lpFiles && i < message->nFileCount; ++i) {
+        const MapiFileDesc& file = message->lpFiles[i];
+        log(" file reserved=" + hex(file.ulReserved) + " flags=" + hex(file.flFlags) +
+            " position=" + hex(file.nPosition) + " path=" + quoted(file.lpszPathName) +
+            " name=" + quoted(file.lpszFileName) + " type=" + pointer(file.lpFileType));
+    }
+    return sendResult;
+}
+#endif
+
+__declspec(dllexport) void StandinConfigure(ULONG logon, ULONG_PTR session, ULONG send)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    logonResult = logon;
+    logonSession = session;
+    sendResult = send;
+}
+
+__declspec(dllexport) const char* StandinLog()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    logCopy = logText;
+    return logCopy.c_str();
+}
+
+__declspec(dllexport) void StandinClear()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    logText.clear();
+}
+
+} // extern "C"
