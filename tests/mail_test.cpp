@@ -253,4 +253,23 @@ TEST_F(MailModuleTest, WithoutMapiSendMailNothingIsCalledOrShownOrKept)
     EXPECT_EQ(nullptr, GetModuleHandleA("mapi32.dll"));
 }
 
+TEST_F(MailModuleTest, AClientWithoutLogonIsSentToWithoutASession)
+{
+    HMODULE variant = LoadLibraryA((binFolder() + "mapi32-nologon\\mapi32.dll").c_str());
+    ASSERT_NE(nullptr, variant);
+    MapiStandin standin(variant);
+    ASSERT_TRUE(standin.ok());
+    ASSERT_EQ(nullptr, GetProcAddress(variant, "MAPILogon"));
+    ASSERT_EQ(nullptr, GetProcAddress(variant, "MAPILogoff"));
+    standin.configure(0, kSession);
+
+    MessageBoxWatcher watcher;
+    EXPECT_EQ(0, lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, ';', jvm.newString("x"), jvm.newString("a")));
+    watcher.stop();
+    EXPECT_EQ(0u, watcher.boxes().size());
+    // MAPISendMail logs on by itself (MAPI_LOGON_UI | MAPI_NEW_SESSION).
+    EXPECT_EQ(Lines({send("0x0"), message(1, 1), recipient("a"), file("x", "x")}), standin.lines());
+    FreeLibrary(variant);
+}
+
 } // namespace

@@ -2,7 +2,9 @@
 // MAPILogon, MAPISendMail and MAPILogoff, and logs every call with all it
 // received, the whole MapiMessage included, as text lines the tests compare
 // against expected tables. Built twice: as bin/mapi32.dll, and without
-// MAPISendMail (STANDIN_WITHOUT_SEND_MAIL) as bin/mapi32-nosend/mapi32.dll.
+// MAPISendMail (STANDIN_WITHOUT_SEND_MAIL) as bin/mapi32-nosend/mapi32.dll,
+// and without MAPILogon and MAPILogoff (STANDIN_WITHOUT_LOGON) as
+// bin/mapi32-nologon/mapi32.dll.
 //
 // The tests reach it through three exports of its own:
 //   StandinConfigure(logon result, session the logon writes, send result)
@@ -51,6 +53,7 @@ void log(const std::string& line)
 
 extern "C" {
 
+#ifndef STANDIN_WITHOUT_LOGON
 __declspec(dllexport) ULONG WINAPI MAPILogon(ULONG_PTR uiParam, LPSTR profile, LPSTR password, FLAGS flags,
                                              ULONG reserved, LPLHANDLE session)
 {
@@ -66,6 +69,7 @@ __declspec(dllexport) ULONG WINAPI MAPILogoff(LHANDLE session, ULONG_PTR uiParam
         " reserved=" + hex(reserved));
     return SUCCESS_SUCCESS;
 }
+#endif
 
 #ifndef STANDIN_WITHOUT_SEND_MAIL
 __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message,
