@@ -168,6 +168,12 @@ TEST_F(ThumbnailTest, FilesWithoutAUsableVideoStreamGiveMinusOne)
              standinFail(kStepStreamMediaType, E_FAIL);
          },
          {"put_CurrentStream(0)", "get_StreamType", "get_StreamMediaType"}},
+        {"a VideoInfo format block shorter than a VIDEOINFOHEADER",
+         [] {
+             video(8, 8, true);
+             standinSetFormatBytes(sizeof(VIDEOINFOHEADER) - 1);
+         },
+         {"put_CurrentStream(0)", "get_StreamType", "get_StreamMediaType"}},
         {"a negative stream count",
          [] {
              video(8, 8);
@@ -230,6 +236,18 @@ TEST_F(ThumbnailTest, EveryFailingDetectorStepGivesMinusOneAndFreesWhatItTook)
         EXPECT_EQ(0, thumbnail(cachedPath, jvm.newIntArray({160, 120}), jvm.newByteArray(junk(kBig))));
         EXPECT_EQ(created, standinCreated()) << "P still from the cache";
     }
+}
+
+TEST_F(ThumbnailTest, ASizeAnswerSmallerThanAHeaderIsAFailure)
+{
+    video(4, 2);
+    standinSetExtraBytes(-(4 * 2 * 3) - 1); // 39 bytes
+    jintArray size = jvm.newIntArray({4, 2});
+    EXPECT_EQ(-1, thumbnail(kClip, size, jvm.newByteArray(junk(24))));
+    std::vector<std::string> expected = grabCalls(kClip, 0, 4, 2);
+    expected.erase(expected.end() - 2); // no frame call
+    EXPECT_EQ(expected, log());
+    EXPECT_EQ((std::vector<jint>{4, 2}), jvm.ints(size));
 }
 
 TEST_F(ThumbnailTest, AnExceptionInsideTheFrameCallGivesMinusOneAndFreesTheBuffer)

@@ -29,6 +29,8 @@ struct Script {
     LONG streamCount = 0;
     DWORD raiseCode = 0;
     LONG extraBytes = 0;
+    bool formatBytesSet = false;
+    ULONG formatBytes = 0;
     bool overrideHeader = false;
     LONG headerWidth = 0, headerHeight = 0;
 } script;
@@ -168,7 +170,7 @@ public:
         format->bmiHeader.biHeight = stream.height;
         format->bmiHeader.biPlanes = 1;
         format->bmiHeader.biBitCount = 24;
-        type->cbFormat = bytes;
+        type->cbFormat = script.formatBytesSet ? script.formatBytes : bytes;
         type->pbFormat = reinterpret_cast<BYTE*>(format);
         formatBlocks.push_back(format);
         if (stream.withUnknown) type->pUnk = new CountedUnknown;
@@ -301,6 +303,12 @@ STANDIN_API void standinSetStreamCount(LONG count)
 }
 STANDIN_API void standinRaiseInFrame(DWORD code) { script.raiseCode = code; }
 STANDIN_API void standinSetExtraBytes(LONG extra) { script.extraBytes = extra; }
+
+STANDIN_API void standinSetFormatBytes(ULONG bytes)
+{
+    script.formatBytesSet = true;
+    script.formatBytes = bytes;
+}
 
 STANDIN_API void standinOverrideHeader(LONG width, LONG height)
 {

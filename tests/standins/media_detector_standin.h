@@ -38,7 +38,9 @@ STANDIN_API void standinSetStreamCount(LONG count);
 // Makes the frame call raise a structured exception with this code (0: none)
 // after it has written the header.
 STANDIN_API void standinRaiseInFrame(DWORD code);
-// Bytes that the size query adds to 40 + width x height x 3.
+// Makes get_StreamMediaType state this cbFormat (the block stays whole).
+STANDIN_API void standinSetFormatBytes(ULONG bytes);
+// Bytes that the size query adds to 40 + width x height x 3 (may be negative).
 STANDIN_API void standinSetExtraBytes(LONG extra);
 // Makes the frame call write this width and height into the header instead
 // of those it was asked for (the pixel bytes still follow the asked size).
