@@ -25,6 +25,8 @@ const DWORD kStopTimeoutMs = 5000;
 // or loading a module there waits for the loader lock, which the unload holds:
 // such a worker cannot get on until the unload is over.
 const DWORD kStartingStopTimeoutMs = 200;
+// How long the unload waits for the removed worker to be gone.
+const DWORD kTerminateTimeoutMs = 2000;
 // How long a request waits for a worker that is still making its queue.
 const DWORD kQueueTimeoutMs = 5000;
 
@@ -162,7 +164,11 @@ void stopTwainWorker()
         PostThreadMessageA(workerThreadId.load(), WM_QUIT, 0, 0);
         WaitForSingleObject(workerStopped.get(), looping ? kStopTimeoutMs : kStartingStopTimeoutMs);
     }
+    // Another thread's termination completes asynchronously; the module must
+    // not be unmapped while the worker may still be running any of its code.
+    // A terminated thread ends without the loader lock, so this wait is safe.
     TerminateThread(workerThread.get(), 0);
+    WaitForSingleObject(workerThread.get(), kTerminateTimeoutMs);
     workerThread.reset();
     workerThreadId.store(0);
 }
