@@ -1,12 +1,12 @@
 // Loading and unloading the library: the window class, the unload notice to
 // the Launcher and the worker thread's life.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "process_threads.h"
 #include "library_test.h"
 
 namespace {
@@ -59,18 +59,6 @@ public:
 private:
     HWND window_;
 };
-
-size_t threadsOfThisProcess()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    size_t count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
 
 DWORD WINAPI doNothing(void*)
 {

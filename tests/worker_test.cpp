@@ -7,11 +7,11 @@
 // (WINEDLLOVERRIDES), so a selection never finds a source; a message box the
 // session may show about it is closed by BoxCloser.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <atomic>
 #include <thread>
 
+#include "process_threads.h"
 #include "acquisition_support.h"
 #include "library_test.h"
 
@@ -57,18 +57,6 @@ private:
     std::atomic<HWND> window_{nullptr};
     std::atomic<DWORD> threadId_{0};
 };
-
-size_t threadsOfThisProcess()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    size_t count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
 
 class InProcessTest : public ::testing::Test {
 protected:
