@@ -1,17 +1,282 @@
+// Before windows.h, whose STATUS_PENDING macro would hide the status names.
+#include "acquisition/acquisition_status.h"
+
 #include "acquisition/twain_session.h"
 
-// Not implemented yet: no data source manager is loaded, so no source is ever
-// chosen and no message is taken by a source.
+#include <cstring>
+#include <string>
+
+#include "acquisition/transfer_rules.h"
+#include "acquisition/twain_messages.h"
+#include "acquisition/twain_session_state.h"
 
 namespace dovrikna {
 
-void createSession(HWND) {}
-void deleteSession() {}
-void openDsm() {}
-void closeDsm() {}
-bool chooseSource(bool) { return false; }
-void startAcquisition() {}
-void deliverNextFile() {}
-bool filterEvent(MSG&) { return false; }
+TwainSession* currentSession = nullptr;
+DSMENTRYPROC dsmEntry = nullptr;
+
+namespace {
+
+const char kConnectFailed[] = "Failed to connect to data source manager.";
+const char kCloseFailed[] = "Failed to close data source manager.";
+
+// Counts the calls during which a modal loop may run on this thread. When the
+// outermost one ends, the requests kept meanwhile are posted again, in the
+// order they came, for the worker's own loop.
+class ModalScope {
+public:
+    explicit ModalScope(TwainSession& session) : session_(session) { ++session_.modalDepth; }
+    ~ModalScope()
+    {
+        if (--session_.modalDepth != 0 || session_.keptRequests.empty()) return;
+        std::vector<UINT> kept;
+        kept.swap(session_.keptRequests);
+        for (UINT request : kept) PostThreadMessageA(GetCurrentThreadId(), request, 0, 0);
+    }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    TwainSession& session_;
+};
+
+// A modal loop retrieves every message of the thread and drops thread
+// messages, which have no window to go to. The worker's requests are taken
+// out of such a loop here and kept for later.
+LRESULT CALLBACK keepRequests(int code, WPARAM removal, LPARAM lParam)
+{
+    if (code == HC_ACTION && removal == PM_REMOVE && currentSession &&
+        currentSession->modalDepth > 0) {
+        MSG* message = reinterpret_cast<MSG*>(lParam);
+        if (!message->hwnd && (message->message == TWM_SELECT_SOURCE ||
+                               message->message == TWM_ACQUIRE || message->message == TWM_NEXT_FILE)) {
+            currentSession->keptRequests.push_back(message->message);
+            message->message = WM_NULL;
+        }
+    }
+    return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
+void showMessage(TwainSession& session, const char* text)
+{
+    ModalScope scope(session);
+    MessageBoxA(session.ownerWindow, text, nullptr, MB_OK);
+}
+
+void copyName(TW_STR32& field, const char* text)
+{
+    std::memset(field, 0, sizeof field);
+    std::strncpy(field, text, sizeof field - 1);
+}
+
+void fillAppIdentity(TW_IDENTITY& identity)
+{
+    std::memset(&identity, 0, sizeof identity);
+    identity.Id = 0;
+    identity.Version.MajorNum = 1;
+    identity.Version.MinorNum = 703;
+    identity.Version.Language = TWLG_USA;
+    identity.Version.Country = TWCY_USA;
+    copyName(identity.Version.Info, "quenLark 1.0  07/29/2002");
+    identity.ProtocolMajor = 1;
+    identity.ProtocolMinor = 7;
+    identity.SupportedGroups = DG_SUPPORTED;
+    copyName(identity.Manufacturer, "quenLark");
+    copyName(identity.ProductFamily, "DOZAV Urir Odov");
+    copyName(identity.ProductName, "quenLark");
+}
+
+// Loads the manager named `fileName` when the directory holds a file of that
+// name. The load goes by the bare name, so that the system's search order
+// decides which copy is taken.
+void loadDsm(TwainSession& session, const std::string& directory, const char* fileName)
+{
+    std::string probe = pathInDirectory(directory, fileName);
+    OFSTRUCT fileInfo;
+    if (OpenFile(probe.c_str(), &fileInfo, OF_EXIST) == HFILE_ERROR) return;
+    session.dsmModule = LoadLibraryA(fileName);
+    if (session.dsmModule)
+        dsmEntry = reinterpret_cast<DSMENTRYPROC>(
+            reinterpret_cast<void*>(GetProcAddress(session.dsmModule, "DSM_Entry")));
+}
+
+std::string windowsDirectory()
+{
+    char buffer[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string() : std::string(buffer, length);
+}
+
+#ifdef _WIN64
+std::string systemDirectory()
+{
+    char buffer[MAX_PATH];
+    UINT length = GetSystemDirectoryA(buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string() : std::string(buffer, length);
+}
+#endif
+
+} // namespace
+
+TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data)
+{
+    TwainSession* session = currentSession;
+    if (!dsmEntry || !session) return TWRC_FAILURE;
+    ModalScope scope(*session);
+    return dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
+}
+
+void createSession(HWND ownerWindow)
+{
+    if (currentSession) return;
+    TwainSession* session = new TwainSession;
+    currentSession = session;
+    session->ownerWindow = ownerWindow;
+    session->requestKeeper.reset(
+        SetWindowsHookExA(WH_GETMESSAGE, keepRequests, nullptr, GetCurrentThreadId()));
+
+    dsmEntry = nullptr;
+    loadDsm(*session, windowsDirectory(), "TWAIN_32.DLL");
+#ifdef _WIN64
+    // A 64-bit process cannot load the 32-bit manager; the 64-bit one is
+    // TWAINDSM.DLL in the system folder.
+    if (!dsmEntry) {
+        if (session->dsmModule) FreeLibrary(session->dsmModule);
+        session->dsmModule = nullptr;
+        loadDsm(*session, systemDirectory(), "TWAINDSM.DLL");
+    }
+#endif
+
+    fillAppIdentity(session->appIdentity);
+}
+
+void deleteSession()
+{
+    if (!currentSession) return;
+    // The destructor works through currentSession, so it is cleared after.
+    delete currentSession;
+    currentSession = nullptr;
+}
+
+TwainSession::~TwainSession()
+{
+    if (dsmOpen) closeDsm();
+    if (dsmModule) {
+        FreeLibrary(dsmModule);
+        dsmModule = nullptr;
+        dsmEntry = nullptr; // its code is gone with the module
+    }
+    if (ownerWindow) DestroyWindow(ownerWindow);
+    // files deletes every node; the image files on disk stay. nameWriter,
+    // when a hand-over was still open, unmaps its view and closes its mapping.
+}
+
+void openDsm()
+{
+    TwainSession* session = currentSession;
+    if (!session) return;
+    HWND parent = session->ownerWindow;
+    TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent);
+    session->dsmOpen = code == TWRC_SUCCESS;
+    if (!session->dsmOpen) showMessage(*session, kConnectFailed);
+}
+
+void closeDsm()
+{
+    TwainSession* session = currentSession;
+    if (!session || !session->dsmOpen) return;
+    HWND parent = session->ownerWindow;
+    TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+    session->dsmOpen = 0;
+    if (code != TWRC_SUCCESS) showMessage(*session, kCloseFailed);
+}
+
+bool chooseSource(bool useDefault)
+{
+    TwainSession* session = currentSession;
+    if (!session || !session->dsmOpen) return false;
+    TW_IDENTITY chosen;
+    std::memset(&chosen, 0, sizeof chosen);
+    TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_IDENTITY,
+                             useDefault ? MSG_GETDEFAULT : MSG_USERSELECT, &chosen);
+    if (code != TWRC_SUCCESS) return false;
+    session->sourceIdentity = chosen;
+    session->sourceIdentityValid = 1;
+    return true;
+}
+
+bool openSource()
+{
+    TwainSession* session = currentSession;
+    if (!session || !session->dsmOpen || session->sourceOpen) return false;
+    TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &session->sourceIdentity);
+    session->sourceOpen = code == TWRC_SUCCESS;
+    return session->sourceOpen != 0;
+}
+
+bool enableSource()
+{
+    TwainSession* session = currentSession;
+    if (!session || !session->dsmOpen || !session->sourceOpen) return false;
+    TW_USERINTERFACE ui;
+    std::memset(&ui, 0, sizeof ui);
+    ui.ShowUI = 1;
+    ui.ModalUI = 0;
+    ui.hParent = session->ownerWindow;
+    TW_UINT16 code = callDsm(&session->sourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+    if (code != TWRC_SUCCESS) return false;
+    session->sourceEnabled = 1;
+    return true;
+}
+
+bool disableSource()
+{
+    TwainSession* session = currentSession;
+    if (!session) return false;
+    bool disabled = false;
+    if (session->dsmOpen && session->sourceOpen && session->sourceEnabled) {
+        TW_USERINTERFACE ui;
+        std::memset(&ui, 0, sizeof ui);
+        ui.ShowUI = 0x00FF;
+        ui.ModalUI = 0;
+        ui.hParent = session->ownerWindow;
+        disabled = callDsm(&session->sourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS,
+                           &ui) == TWRC_SUCCESS;
+    }
+    session->sourceEnabled = 0;
+    return disabled;
+}
+
+bool closeSource()
+{
+    TwainSession* session = currentSession;
+    if (!session || !session->dsmOpen || !session->sourceOpen) return false;
+    TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &session->sourceIdentity);
+    session->sourceOpen = 0;
+    return code == TWRC_SUCCESS;
+}
+
+void startAcquisition()
+{
+    TwainSession* session = currentSession;
+    if (!session) return;
+    openDsm();
+    if (!session->sourceIdentityValid) chooseSource(true);
+    if (session->sourceIdentityValid) {
+        openSource();
+        enableSource();
+    }
+}
+
+void finishAcquisition()
+{
+    TwainSession* session = currentSession;
+    if (!session) return;
+    if (session->sourceIdentityValid) {
+        disableSource();
+        closeSource();
+    }
+    closeDsm();
+}
 
 } // namespace dovrikna

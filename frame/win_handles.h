@@ -45,6 +45,38 @@ struct window_traits {
 };
 using unique_window = unique_handle<window_traits>;
 
+// A FindFirstFileA search.
+struct find_handle_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type value) noexcept { FindClose(value); }
+};
+using unique_find_handle = unique_handle<find_handle_traits>;
+
+// A GlobalLock of a movable memory block; closing unlocks it.
+struct global_lock_traits {
+    using type = HGLOBAL;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { GlobalUnlock(value); }
+};
+using unique_global_lock = unique_handle<global_lock_traits>;
+
+// A global memory block the library was handed and must free.
+struct global_memory_traits {
+    using type = HGLOBAL;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { GlobalFree(value); }
+};
+using unique_global_memory = unique_handle<global_memory_traits>;
+
+// A hook on one thread's messages.
+struct hook_traits {
+    using type = HHOOK;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { UnhookWindowsHookEx(value); }
+};
+using unique_hook = unique_handle<hook_traits>;
+
 } // namespace dovrikna
 
 #endif

@@ -1,0 +1,56 @@
+#include "acquisition/image_file_list.h"
+
+#include <climits>
+#include <string>
+
+#include "acquisition/transfer_rules.h"
+#include "frame/win_handles.h"
+
+namespace dovrikna {
+
+ImageFileNode::ImageFileNode(TW_UINT16 fileFormat)
+{
+    path[0] = '\0';
+    const char* extension = fileExtension(fileFormat);
+
+    char tempDirectory[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, tempDirectory);
+    if (length == 0 || length >= MAX_PATH) return;
+
+    // The lowest number whose file does not exist yet. Nothing reserves the
+    // name: the source creates the file during the transfer.
+    for (int number = 0; number < INT_MAX; ++number) {
+        std::string candidate = tempFileName(tempDirectory, number, extension);
+        if (candidate.empty()) return;
+        WIN32_FIND_DATAA found;
+        unique_find_handle search(FindFirstFileA(candidate.c_str(), &found));
+        if (!search) {
+            candidate.copy(path, candidate.size());
+            path[candidate.size()] = '\0';
+            return;
+        }
+    }
+}
+
+ImageFileList::~ImageFileList()
+{
+    while (head) {
+        ImageFileNode* node = head;
+        head = node->next;
+        delete node;
+    }
+    tail = nullptr;
+}
+
+void ImageFileList::append(ImageFileNode* node)
+{
+    if (!head) {
+        head = node;
+        tail = node;
+    } else {
+        tail->next = node;
+        tail = node;
+    }
+}
+
+} // namespace dovrikna

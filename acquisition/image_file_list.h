@@ -1,0 +1,44 @@
+// The image files of completed transfers, in transfer order.
+#ifndef DOVRIKNA_ACQUISITION_IMAGE_FILE_LIST_H
+#define DOVRIKNA_ACQUISITION_IMAGE_FILE_LIST_H
+
+#include <windows.h>
+
+#include "acquisition/twain_types.h"
+
+namespace dovrikna {
+
+// One transferred image: the temp file the source is asked to write.
+class ImageFileNode {
+public:
+    // Picks the first free temp file name for the format's extension. When
+    // the temp directory is too long for a transfer's file name, `path` stays
+    // empty.
+    explicit ImageFileNode(TW_UINT16 fileFormat);
+    virtual ~ImageFileNode() = default;
+
+    ImageFileNode(const ImageFileNode&) = delete;
+    ImageFileNode& operator=(const ImageFileNode&) = delete;
+
+    char path[MAX_PATH];
+    ImageFileNode* next = nullptr;
+};
+
+// Owns its nodes; they are only ever appended.
+class ImageFileList {
+public:
+    ImageFileList() = default;
+    virtual ~ImageFileList();
+
+    ImageFileList(const ImageFileList&) = delete;
+    ImageFileList& operator=(const ImageFileList&) = delete;
+
+    void append(ImageFileNode* node);
+
+    ImageFileNode* head = nullptr;
+    ImageFileNode* tail = nullptr;
+};
+
+} // namespace dovrikna
+
+#endif

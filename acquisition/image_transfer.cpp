@@ -1,0 +1,263 @@
+// States 6 and 7 of the TWAIN conversation: the event filter, the transfer
+// batch, and the hand-over of the transferred files to the Java side through
+// the image-name block.
+// Before windows.h, whose STATUS_PENDING macro would hide the status names.
+#include "acquisition/acquisition_status.h"
+
+#include <cstring>
+#include <new>
+
+#include "acquisition/transfer_rules.h"
+#include "acquisition/twain_messages.h"
+#include "acquisition/twain_session.h"
+#include "acquisition/twain_session_state.h"
+
+namespace dovrikna {
+
+namespace {
+
+bool fileExists(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The 16-bit items of the container a successful MSG_GET left in `capability`.
+// The container is read within its real size and freed.
+std::vector<TW_UINT16> takeContainerItems(const TW_CAPABILITY& capability)
+{
+    HGLOBAL handle = static_cast<HGLOBAL>(capability.hContainer);
+    if (!handle) return {};
+    unique_global_memory container(handle);
+    std::vector<TW_UINT16> items;
+    SIZE_T size = GlobalSize(handle);
+    void* bytes = GlobalLock(handle);
+    if (bytes) {
+        unique_global_lock locked(handle);
+        items = containerItems(bytes, size, capability.ConType);
+    }
+    return items;
+}
+
+std::vector<TW_UINT16> queryCapability(TwainSession& session, TW_CAPABILITY& capability)
+{
+    TW_UINT16 code = callDsm(&session.sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &capability);
+    if (code != TWRC_SUCCESS) return {};
+    return takeContainerItems(capability);
+}
+
+// Makes the hand-over's last report: how the acquisition ended. A batch that
+// completed every page reports TWM_ACQUIRE_DONE.
+void endHandOver(TwainSession& session)
+{
+    UINT report = session.finalReport == TWM_FILE_READY ? TWM_ACQUIRE_DONE : session.finalReport;
+    applyReport(report);
+    session.finalReport = TWM_ACQUIRE_DONE;
+    session.handOverOpen = false;
+    session.nameWriter.reset();
+}
+
+// The source has transfers left that the batch will not make: they are
+// dropped, so that the source can be disabled.
+void dropPendingTransfers(TwainSession& session)
+{
+    TW_PENDINGXFERS pendingTransfers;
+    std::memset(&pendingTransfers, 0, sizeof pendingTransfers);
+    callDsm(&session.sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pendingTransfers);
+}
+
+// One transfer, as transferOneFile, telling also whether MSG_ENDXFER was sent.
+TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& pending, bool& ended)
+{
+    node = nullptr;
+    ended = false;
+    TW_IMAGEINFO info;
+    std::memset(&info, 0, sizeof info);
+    TW_UINT16 code = callDsm(&session.sourceIdentity, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
+    if (code != TWRC_SUCCESS) return code;
+    pending = 0;
+
+    node = new (std::nothrow) ImageFileNode(session.fileFormat);
+    // A temp directory too long for the transfer's file name: this page fails.
+    if (!node || node->path[0] == '\0') return TWRC_FAILURE;
+
+    TW_SETUPFILEXFER setup;
+    std::memset(&setup, 0, sizeof setup);
+    std::strcpy(setup.FileName, node->path);
+    setup.Format = session.fileFormat;
+    setup.VRefNum = 0;
+    callDsm(&session.sourceIdentity, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
+
+    code = callDsm(&session.sourceIdentity, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
+
+    TW_PENDINGXFERS pendingTransfers;
+    std::memset(&pendingTransfers, 0, sizeof pendingTransfers);
+    ended = true;
+    if (callDsm(&session.sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER,
+                &pendingTransfers) == TWRC_SUCCESS)
+        pending = pendingTransfers.Count;
+
+    // Sources may write where they like; the Java side is only ever handed a
+    // path that names a file.
+    if (code == TWRC_XFERDONE && !fileExists(node->path)) {
+        TW_SETUPFILEXFER written;
+        std::memset(&written, 0, sizeof written);
+        code = TWRC_FAILURE;
+        if (callDsm(&session.sourceIdentity, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &written) ==
+            TWRC_SUCCESS) {
+            written.FileName[sizeof written.FileName - 1] = '\0';
+            std::size_t length = std::strlen(written.FileName);
+            if (length > 0 && length < sizeof node->path && fileExists(written.FileName)) {
+                std::memcpy(node->path, written.FileName, length + 1);
+                code = TWRC_XFERDONE;
+            }
+        }
+    }
+    return code;
+}
+
+void runBatch(TwainSession& session)
+{
+    inspectCapabilities();
+
+    // Pages that complete are handed over one per TWM_NEXT_FILE; the first one
+    // at once, before the rest of the batch is transferred. The count to hand
+    // over is the pages that completed, not what the source predicted.
+    if (!session.handOverOpen) {
+        session.expectedFiles = 0;
+        session.deliveredFiles = 0;
+        session.currentFile = nullptr;
+    }
+    bool failed = false;
+    bool unpublished = false;
+    bool ended = false;
+    TW_UINT16 pending = 0;
+    do {
+        ImageFileNode* node = nullptr;
+        pending = 0;
+        TW_UINT16 code = transferFile(session, node, pending, ended);
+        if (code == TWRC_XFERDONE) {
+            session.finalReport = TWM_FILE_READY;
+            session.files.append(node);
+            ++session.expectedFiles;
+            if (!session.handOverOpen) {
+                session.handOverOpen = true;
+                session.currentFile = node;
+                if (!publishCurrentFile()) {
+                    session.finalReport = TWM_ACQUIRE_FAILED;
+                    unpublished = true;
+                    failed = true;
+                }
+            }
+        } else if (code == TWRC_CANCEL) {
+            session.finalReport = TWM_ACQUIRE_CANCELLED;
+            delete node;
+        } else {
+            // TWRC_FAILURE, or a code a file transfer never returns.
+            session.finalReport = TWM_ACQUIRE_FAILED;
+            delete node;
+            failed = true;
+        }
+    } while (!failed && pending > 0);
+
+    if (!ended || pending > 0) dropPendingTransfers(session);
+    finishAcquisition();
+
+    // With nothing handed over, or a block that cannot be written, the Java
+    // side learns at once how the acquisition ended.
+    if (!session.handOverOpen || unpublished) endHandOver(session);
+}
+
+// The user closed the source's window without scanning.
+void closeRequested(TwainSession& session)
+{
+    if (!session.sourceEnabled) return;
+    finishAcquisition();
+    session.finalReport = TWM_ACQUIRE_CANCELLED;
+    if (!session.handOverOpen) endHandOver(session);
+}
+
+} // namespace
+
+bool filterEvent(MSG& message)
+{
+    TwainSession* session = currentSession;
+    if (!session) return false;
+    TW_EVENT event;
+    std::memset(&event, 0, sizeof event);
+    event.pEvent = &message;
+    event.TWMessage = MSG_NULL;
+    TW_UINT16 code = callDsm(&session->sourceIdentity, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+    bool taken = code == TWRC_DSEVENT;
+    if (event.TWMessage == MSG_XFERREADY)
+        runBatch(*session);
+    else if (event.TWMessage == MSG_CLOSEDSREQ)
+        closeRequested(*session);
+    return taken;
+}
+
+void inspectCapabilities()
+{
+    TwainSession* session = currentSession;
+    if (!session) return;
+    TW_CAPABILITY capability;
+    std::memset(&capability, 0, sizeof capability);
+    capability.Cap = ICAP_XFERMECH;
+    capability.ConType = 0;
+    capability.hContainer = nullptr;
+    for (TW_UINT16 mechanism : queryCapability(*session, capability)) {
+        if (mechanism == TWSX_FILE) {
+            session->fileTransferSupported = 1;
+            break;
+        }
+    }
+    if (session->fileTransferSupported != 1) return;
+
+    capability.Cap = ICAP_IMAGEFILEFORMAT;
+    session->fileFormat = chooseFileFormat(queryCapability(*session, capability));
+}
+
+TW_UINT16 transferOneFile(ImageFileNode*& node, TW_UINT16& pending)
+{
+    bool ended = false;
+    if (!currentSession) return TWRC_FAILURE;
+    return transferFile(*currentSession, node, pending, ended);
+}
+
+bool publishCurrentFile()
+{
+    TwainSession* session = currentSession;
+    if (!session || !session->currentFile) return false;
+    if (!session->nameWriter) {
+        session->nameWriter.reset(new (std::nothrow) SharedNameBlock);
+        if (!session->nameWriter) return false;
+        session->nameWriter->mapping.reset(CreateFileMappingA(
+            INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kNameBlockSize, kNameBlockName));
+    }
+    SharedNameBlock& writer = *session->nameWriter;
+    if (!writer.mapping) writer.mapping.reset(OpenFileMappingA(FILE_MAP_WRITE, FALSE, kNameBlockName));
+    if (!writer.view && writer.mapping)
+        writer.view.reset(MapViewOfFile(writer.mapping.get(), FILE_MAP_WRITE, 0, 0, kNameBlockSize));
+    if (!writer.view) return false;
+
+    const char* path = session->currentFile->path;
+    std::memcpy(writer.view.get(), path, std::strlen(path) + 1);
+    applyReport(TWM_FILE_READY);
+    ++session->deliveredFiles;
+    return true;
+}
+
+void deliverNextFile()
+{
+    TwainSession* session = currentSession;
+    if (!session) return;
+    if (session->handOverOpen && session->deliveredFiles < session->expectedFiles &&
+        session->currentFile && session->currentFile->next) {
+        session->currentFile = session->currentFile->next;
+        if (publishCurrentFile()) return;
+        session->finalReport = TWM_ACQUIRE_FAILED;
+    }
+    endHandOver(*session);
+}
+
+} // namespace dovrikna

@@ -1,0 +1,114 @@
+#include "acquisition/transfer_rules.h"
+
+#include <cstdio>
+
+namespace dovrikna {
+
+namespace {
+
+TW_UINT32 readUint32(const unsigned char* bytes)
+{
+    // TWAIN records are little-endian on every platform this library runs on.
+    return static_cast<TW_UINT32>(bytes[0]) | static_cast<TW_UINT32>(bytes[1]) << 8 |
+           static_cast<TW_UINT32>(bytes[2]) << 16 | static_cast<TW_UINT32>(bytes[3]) << 24;
+}
+
+TW_UINT16 readUint16(const unsigned char* bytes)
+{
+    return static_cast<TW_UINT16>(bytes[0] | bytes[1] << 8);
+}
+
+// NumItems at `countOffset`, items of 16 bits from `listOffset`, as many as
+// both NumItems and the container's size allow.
+std::vector<TW_UINT16> readList(const unsigned char* bytes, std::size_t size,
+                                std::size_t countOffset, std::size_t listOffset)
+{
+    std::vector<TW_UINT16> items;
+    if (size < listOffset) return items;
+    std::size_t count = readUint32(bytes + countOffset);
+    std::size_t room = (size - listOffset) / sizeof(TW_UINT16);
+    if (count > room) count = room;
+    items.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        items.push_back(readUint16(bytes + listOffset + i * sizeof(TW_UINT16)));
+    return items;
+}
+
+} // namespace
+
+std::string pathInDirectory(const std::string& directory, const char* fileName)
+{
+    std::string path = directory;
+    if (path.empty() || path.back() != '\\') path += '\\';
+    path += fileName;
+    return path;
+}
+
+std::vector<TW_UINT16> containerItems(const void* container, std::size_t size, TW_UINT16 conType)
+{
+    const auto* bytes = static_cast<const unsigned char*>(container);
+    if (!bytes) return {};
+    switch (conType) {
+    case TWON_ONEVALUE:
+        // The value sits in the low half of the 32-bit Item.
+        if (size < sizeof(TW_ONEVALUE)) return {};
+        return {readUint16(bytes + offsetof(TW_ONEVALUE, Item))};
+    case TWON_ARRAY:
+        return readList(bytes, size, offsetof(TW_ARRAY, NumItems), offsetof(TW_ARRAY, ItemList));
+    case TWON_RANGE:
+        return {};
+    default:
+        return readList(bytes, size, offsetof(TW_ENUMERATION, NumItems),
+                        offsetof(TW_ENUMERATION, ItemList));
+    }
+}
+
+TW_UINT16 applyFormatItem(TW_UINT16 format, TW_UINT16 item)
+{
+    switch (item) {
+    case TWFF_TIFF:
+        return TWFF_TIFF;
+    case TWFF_BMP:
+        return format == TWFF_TIFF ? format : TWFF_BMP;
+    case TWFF_JFIF:
+        return format == TWFF_PNG ? format : TWFF_JFIF;
+    case TWFF_PNG:
+        return TWFF_PNG;
+    default:
+        return format;
+    }
+}
+
+TW_UINT16 chooseFileFormat(const std::vector<TW_UINT16>& items)
+{
+    TW_UINT16 format = kNoKnownFormat;
+    for (TW_UINT16 item : items) format = applyFormatItem(format, item);
+    return format;
+}
+
+const char* fileExtension(TW_UINT16 format)
+{
+    switch (format) {
+    case TWFF_TIFF:
+        return ".tif";
+    case TWFF_BMP:
+        return ".bmp";
+    case TWFF_JFIF:
+        return ".jpg";
+    case TWFF_PNG:
+        return ".png";
+    default:
+        return ".tmp";
+    }
+}
+
+std::string tempFileName(const std::string& tempDirectory, int number, const char* extension)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%d", number);
+    std::string path = tempDirectory + "kel" + digits + extension;
+    if (path.size() > kMaxTransferPath) return {};
+    return path;
+}
+
+} // namespace dovrikna

@@ -1,0 +1,48 @@
+// Decisions of the TWAIN session that need no Windows header: where the source
+// manager is looked for, how a capability container is read, which file format
+// is chosen from the list a source offers, and how a temp file is named.
+#ifndef DOVRIKNA_ACQUISITION_TRANSFER_RULES_H
+#define DOVRIKNA_ACQUISITION_TRANSFER_RULES_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "acquisition/twain_types.h"
+
+namespace dovrikna {
+
+// The format of a source that offered none of the four known ones.
+constexpr TW_UINT16 kNoKnownFormat = 0xFFFF;
+
+// The longest path a transfer can name: TW_SETUPFILEXFER's FileName holds 255
+// characters and a terminator (the node's own buffer holds 259).
+constexpr std::size_t kMaxTransferPath = 255;
+
+// The directory text with a backslash appended unless it already ends in one,
+// then the file name.
+std::string pathInDirectory(const std::string& directory, const char* fileName);
+
+// The 16-bit items of a capability container of `size` bytes. A TWON_ONEVALUE
+// gives its one item and a TWON_ARRAY its list; a TWON_RANGE is not a list and
+// gives none; every other container type is read as a TW_ENUMERATION. No item
+// is read beyond `size`, whatever NumItems says.
+std::vector<TW_UINT16> containerItems(const void* container, std::size_t size, TW_UINT16 conType);
+
+// One listed item applied to the format chosen so far.
+TW_UINT16 applyFormatItem(TW_UINT16 format, TW_UINT16 item);
+
+// The format chosen from a source's list, applying the items in their order
+// from kNoKnownFormat on.
+TW_UINT16 chooseFileFormat(const std::vector<TW_UINT16>& items);
+
+// ".tif", ".bmp", ".jpg", ".png", or ".tmp" for any other format.
+const char* fileExtension(TW_UINT16 format);
+
+// tempDirectory + "kel" + number + extension; empty when the result is longer
+// than kMaxTransferPath.
+std::string tempFileName(const std::string& tempDirectory, int number, const char* extension);
+
+} // namespace dovrikna
+
+#endif

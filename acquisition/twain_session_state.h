@@ -1,0 +1,76 @@
+// The TwainSession record, shared by the session operations (twain_session.cpp)
+// and the image transfer (image_transfer.cpp), and visible to their tests.
+#ifndef DOVRIKNA_ACQUISITION_TWAIN_SESSION_STATE_H
+#define DOVRIKNA_ACQUISITION_TWAIN_SESSION_STATE_H
+
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+#include "acquisition/image_file_list.h"
+#include "acquisition/name_block.h"
+#include "acquisition/twain_session.h"
+#include "acquisition/twain_types.h"
+#include "frame/win_handles.h"
+
+namespace dovrikna {
+
+using DSMENTRYPROC = TW_UINT16(WINAPI*)(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 DG,
+                                       TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
+
+class TwainSession {
+public:
+    TwainSession() = default;
+    virtual ~TwainSession();
+
+    TwainSession(const TwainSession&) = delete;
+    TwainSession& operator=(const TwainSession&) = delete;
+
+    HWND ownerWindow = nullptr;
+    BOOL dsmOpen = 0;
+    BOOL sourceOpen = 0;
+    BOOL sourceIdentityValid = 0;
+    BOOL sourceEnabled = 0;
+    HMODULE dsmModule = nullptr;
+    TW_UINT16 fileTransferSupported = 0;
+    TW_UINT16 fileFormat = TWFF_TIFF;
+    TW_IDENTITY appIdentity = {};
+    TW_IDENTITY sourceIdentity = {};
+    ImageFileNode* currentFile = nullptr;
+    int expectedFiles = 0;
+    int deliveredFiles = 0;
+    UINT finalReport = 0;
+    ImageFileList files;
+    std::unique_ptr<SharedNameBlock> nameWriter;
+
+    // Keeps the requests that a modal loop on this thread retrieves (a
+    // source's dialog, the selection dialog, a message box) and posts them
+    // again once the loop is over.
+    unique_hook requestKeeper;
+    int modalDepth = 0;
+    std::vector<UINT> keptRequests;
+    // True from an acquisition's first completed file until its final report.
+    bool handOverOpen = false;
+};
+
+extern TwainSession* currentSession;
+extern DSMENTRYPROC dsmEntry;
+
+// One call of the manager's entry point on the current session's behalf;
+// TWRC_FAILURE when there is no entry point. pDest null means the manager.
+TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data);
+
+bool openSource();
+bool enableSource();
+bool disableSource();
+bool closeSource();
+void finishAcquisition();
+
+void inspectCapabilities();
+TW_UINT16 transferOneFile(ImageFileNode*& node, TW_UINT16& pending);
+bool publishCurrentFile();
+
+} // namespace dovrikna
+
+#endif
