@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "acquisition/transfer_rules.h"
+
+namespace {
+
+using namespace dovrikna;
+using Items = std::vector<TW_UINT16>;
+
+TEST(FileFormatRule, FollowsTheOrderOfTheSourcesList)
+{
+    struct Row {
+        Items offered;
+        TW_UINT16 chosen;
+        const char* extension;
+    };
+    const Row rows[] = {
+        // BMP (0xFFFF is not TIFF), then TIFF, then JFIF (TIFF is not PNG).
+        {{TWFF_BMP, TWFF_TIFF, TWFF_JFIF}, TWFF_JFIF, ".jpg"},
+        {{TWFF_TIFF, TWFF_BMP}, TWFF_TIFF, ".tif"},
+        {{TWFF_BMP, TWFF_TIFF}, TWFF_TIFF, ".tif"},
+        {{TWFF_TIFF, TWFF_JFIF}, TWFF_JFIF, ".jpg"},
+        {{TWFF_JFIF, TWFF_TIFF}, TWFF_TIFF, ".tif"},
+        {{TWFF_PNG, TWFF_BMP}, TWFF_BMP, ".bmp"},
+        {{TWFF_PNG, TWFF_JFIF}, TWFF_PNG, ".png"},
+        {{TWFF_JFIF, TWFF_BMP}, TWFF_BMP, ".bmp"},
+        {{TWFF_TIFF, TWFF_PICT, TWFF_BMP, TWFF_XBM, TWFF_JFIF, TWFF_FPX, TWFF_TIFFMULTI, TWFF_PNG},
+         TWFF_PNG, ".png"},
+        {{TWFF_PICT, TWFF_XBM, TWFF_FPX, TWFF_TIFFMULTI, 8, 0xFFFF}, 0xFFFF, ".tmp"},
+        {{}, 0xFFFF, ".tmp"},
+        {{TWFF_BMP}, TWFF_BMP, ".bmp"},
+    };
+    for (const Row& row : rows) {
+        std::string list;
+        for (TW_UINT16 item : row.offered) list += std::to_string(item) + " ";
+        TW_UINT16 chosen = chooseFileFormat(row.offered);
+        EXPECT_EQ(row.chosen, chosen) << "list " << list;
+        EXPECT_STREQ(row.extension, fileExtension(chosen)) << "list " << list;
+    }
+}
+
+TEST(FileFormatRule, ExtensionsOfOtherValues)
+{
+    for (TW_UINT16 format : {1, 3, 5, 6, 8, 0x7FFF, 0xFFFF})
+        EXPECT_STREQ(".tmp", fileExtension(format)) << format;
+}
+
+TEST(TempFileName, NumberAndExtensionAfterTheDirectoryAndNothingTooLong)
+{
+    EXPECT_EQ("C:\\T\\kel0.tif", tempFileName("C:\\T\\", 0, ".tif"));
+    EXPECT_EQ("C:\\T\\kel12.jpg", tempFileName("C:\\T\\", 12, ".jpg"));
+    EXPECT_EQ("C:\\T\\kel2147483646.png", tempFileName("C:\\T\\", 2147483646, ".png"));
+
+    // 255 characters fit TW_SETUPFILEXFER's FileName; 256 do not.
+    std::string directory = "C:\\" + std::string(255 - 3 - 1 - 8, 'd') + "\\";
+    std::string longest = tempFileName(directory, 0, ".tif");
+    EXPECT_EQ(255u, longest.size());
+    EXPECT_EQ("", tempFileName(directory, 10, ".tif"));
+    EXPECT_EQ("", tempFileName(std::string(300, 'x') + "\\", 0, ".tif"));
+}
+
+TEST(ManagerProbe, OneBackslashBetweenDirectoryAndName)
+{
+    EXPECT_EQ("C:\\WINDOWS\\TWAIN_32.DLL", pathInDirectory("C:\\WINDOWS", "TWAIN_32.DLL"));
+    EXPECT_EQ("C:\\TWAIN_32.DLL", pathInDirectory("C:\\", "TWAIN_32.DLL"));
+    EXPECT_EQ("\\TWAIN_32.DLL", pathInDirectory("", "TWAIN_32.DLL"));
+}
+
+// Containers as a source lays them out: little-endian, 2-byte packing.
+std::vector<unsigned char> container(TW_UINT16 itemType, std::vector<TW_UINT32> header, Items items)
+{
+    std::vector<unsigned char> bytes;
+    bytes.push_back(itemType & 0xFF);
+    bytes.push_back(itemType >> 8);
+    for (TW_UINT32 value : header)
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back((value >> shift) & 0xFF);
+    for (TW_UINT16 item : items) {
+        bytes.push_back(item & 0xFF);
+        bytes.push_back(item >> 8);
+    }
+    return bytes;
+}
+
+TEST(CapabilityContainer, EnumerationReadWithinItsSize)
+{
+    auto bytes = container(TWTY_UINT16, {3, 1, 0}, {2, 0, 4});
+    EXPECT_EQ((Items{2, 0, 4}), containerItems(bytes.data(), bytes.size(), TWON_ENUMERATION));
+    // A source that leaves ConType 0 (or anything unknown) is read as an enumeration.
+    EXPECT_EQ((Items{2, 0, 4}), containerItems(bytes.data(), bytes.size(), 0));
+
+    // NumItems larger than the container holds: only what is there.
+    auto lying = container(TWTY_UINT16, {1000000, 0, 0}, {7, 2});
+    EXPECT_EQ((Items{7, 2}), containerItems(lying.data(), lying.size(), TWON_ENUMERATION));
+    auto huge = container(TWTY_UINT16, {0xFFFFFFFF, 0, 0}, {7});
+    EXPECT_EQ((Items{7}), containerItems(huge.data(), huge.size(), TWON_ENUMERATION));
+    // An odd trailing byte is no item.
+    auto odd = container(TWTY_UINT16, {2, 0, 0}, {7});
+    odd.push_back(0x01);
+    EXPECT_EQ((Items{7}), containerItems(odd.data(), odd.size(), TWON_ENUMERATION));
+
+    // Fewer items than NumItems says, and a container too short for its header.
+    auto fewer = container(TWTY_UINT16, {1, 0, 0}, {4, 7});
+    EXPECT_EQ((Items{4}), containerItems(fewer.data(), fewer.size(), TWON_ENUMERATION));
+    EXPECT_EQ(Items{}, containerItems(fewer.data(), 13, TWON_ENUMERATION));
+    EXPECT_EQ(Items{}, containerItems(nullptr, 100, TWON_ENUMERATION));
+}
+
+TEST(CapabilityContainer, OneValueAndArrayReadAsWhatTheyAre)
+{
+    auto one = container(TWTY_UINT16, {TWSX_FILE}, {});
+    ASSERT_EQ(6u, one.size());
+    EXPECT_EQ((Items{TWSX_FILE}), containerItems(one.data(), one.size(), TWON_ONEVALUE));
+    EXPECT_EQ(Items{}, containerItems(one.data(), 5, TWON_ONEVALUE));
+
+    // An array has no indexes: its items follow NumItems directly.
+    auto array = container(TWTY_UINT16, {3}, {TWFF_PNG, TWFF_TIFF, TWFF_BMP});
+    EXPECT_EQ((Items{TWFF_PNG, TWFF_TIFF, TWFF_BMP}), containerItems(array.data(), array.size(), TWON_ARRAY));
+    auto longArray = container(TWTY_UINT16, {50}, {TWFF_PNG});
+    EXPECT_EQ((Items{TWFF_PNG}), containerItems(longArray.data(), longArray.size(), TWON_ARRAY));
+    EXPECT_EQ(Items{}, containerItems(array.data(), 5, TWON_ARRAY));
+
+    // A range lists no values.
+    auto range = container(TWTY_UINT16, {0, 2, 1, 0, 0}, {});
+    EXPECT_EQ(Items{}, containerItems(range.data(), range.size(), TWON_RANGE));
+}
+
+} // namespace
