@@ -160,6 +160,10 @@ void deleteSession()
 
 TwainSession::~TwainSession()
 {
+    // A source still up is brought down first: a manager refuses to close
+    // while one of its sources is open.
+    disableSource();
+    closeSource();
     if (dsmOpen) closeDsm();
     if (dsmModule) {
         FreeLibrary(dsmModule);

@@ -1,0 +1,419 @@
+// A scripted TWAIN source manager with one source, exporting DSM_Entry as the
+// system's TWAIN_32.DLL does. It keeps the TWAIN state of the conversation and
+// flags every call that the state or the data do not allow.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "standins/twain_standin.h"
+
+using namespace standin;
+
+namespace {
+
+CRITICAL_SECTION lock;
+Script script;
+std::vector<Call> callLog;
+std::string problemText;
+std::vector<HGLOBAL> containers;
+HWND sourceUi = nullptr;
+HINSTANCE standinInstance = nullptr;
+
+int state = 2;            // TWAIN state: 2 loaded, 3 manager open, 4 source open, 5 enabled, 6/7 transfers
+int nextTransfer = 0;
+std::string lastSetName;  // the file name of the latest MSG_SET
+
+void problem(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    EnterCriticalSection(&lock);
+    problemText += text;
+    problemText += '\n';
+    LeaveCriticalSection(&lock);
+}
+
+void setDefaults()
+{
+    std::memset(&script, 0, sizeof script);
+    std::strcpy(script.userSourceName, "Standin Scanner");
+    std::strcpy(script.defaultSourceName, "Standin Default");
+    script.xferMech = {TWRC_SUCCESS, TWON_ENUMERATION, 3, 3, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}};
+    script.fileFormat = {TWRC_SUCCESS, TWON_ENUMERATION, 2, 2, {TWFF_TIFF, TWFF_BMP}};
+    // Every code defaults to TWRC_SUCCESS (0); one completed transfer.
+    script.transferCount = 1;
+    script.transfers[0].rc = TWRC_XFERDONE;
+    script.transfers[0].write = 1;
+}
+
+LRESULT CALLBACK sourceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void fillIdentity(TW_IDENTITY& identity, const char* name, TW_UINT32 id)
+{
+    std::memset(&identity, 0, sizeof identity);
+    identity.Id = id;
+    identity.Version.MajorNum = 1;
+    identity.ProtocolMajor = 1;
+    identity.ProtocolMinor = 9;
+    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    std::strcpy(identity.Manufacturer, "Standin");
+    std::strcpy(identity.ProductFamily, "Standin");
+    std::strncpy(identity.ProductName, name, sizeof identity.ProductName - 1);
+}
+
+HGLOBAL makeContainer(const Capability& capability, TW_UINT16* conType)
+{
+    std::vector<unsigned char> bytes;
+    auto put16 = [&](TW_UINT16 value) {
+        bytes.push_back(value & 0xFF);
+        bytes.push_back(value >> 8);
+    };
+    auto put32 = [&](TW_UINT32 value) {
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back((value >> shift) & 0xFF);
+    };
+    put16(TWTY_UINT16);
+    if (capability.conType == TWON_ONEVALUE) {
+        put32(capability.itemCount > 0 ? capability.items[0] : 0);
+    } else {
+        put32(capability.numItems);
+        if (capability.conType != TWON_ARRAY) {
+            put32(0);
+            put32(0);
+        }
+        for (int i = 0; i < capability.itemCount; ++i) put16(capability.items[i]);
+    }
+    HGLOBAL handle = GlobalAlloc(GHND, bytes.size());
+    if (!handle) return nullptr;
+    void* memory = GlobalLock(handle);
+    std::memcpy(memory, bytes.data(), bytes.size());
+    GlobalUnlock(handle);
+    *conType = capability.conType;
+    containers.push_back(handle);
+    return handle;
+}
+
+void writeFile(const std::string& path, int page)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        problem("could not write the image file '%s'", path.c_str());
+        return;
+    }
+    char text[64];
+    int length = std::snprintf(text, sizeof text, "standin page %d\n", page);
+    DWORD written = 0;
+    WriteFile(file, text, length, &written, nullptr);
+    CloseHandle(file);
+}
+
+const Transfer* currentTransfer()
+{
+    if (nextTransfer < script.transferCount) return &script.transfers[nextTransfer];
+    return nullptr;
+}
+
+TW_UINT16 toManager(Call& call, TW_UINT16 dat, TW_UINT16 msg, void* data)
+{
+    if (dat == DAT_PARENT) {
+        if (data) call.parent = *static_cast<HWND*>(data);
+        if (msg == MSG_OPENDSM) {
+            if (state != 2) problem("MSG_OPENDSM in state %d", state);
+            if (script.openDsm == TWRC_SUCCESS) state = 3;
+            return script.openDsm;
+        }
+        if (msg == MSG_CLOSEDSM) {
+            if (state != 3) problem("MSG_CLOSEDSM in state %d", state);
+            if (script.closeDsm == TWRC_SUCCESS && state == 3) state = 2;
+            return script.closeDsm;
+        }
+    }
+    if (dat == DAT_IDENTITY) {
+        auto* identity = static_cast<TW_IDENTITY*>(data);
+        if (!identity) {
+            problem("DAT_IDENTITY without data");
+            return TWRC_FAILURE;
+        }
+        call.identityIn = *identity;
+        switch (msg) {
+        case MSG_USERSELECT:
+            if (state < 3) problem("MSG_USERSELECT in state %d", state);
+            if (script.selectModal) MessageBoxA(nullptr, "Standin select", "Standin Manager", MB_OK);
+            if (script.userSelect == TWRC_SUCCESS) fillIdentity(*identity, script.userSourceName, 7);
+            return script.userSelect;
+        case MSG_GETDEFAULT:
+            if (state < 3) problem("MSG_GETDEFAULT in state %d", state);
+            if (script.getDefault == TWRC_SUCCESS) fillIdentity(*identity, script.defaultSourceName, 8);
+            return script.getDefault;
+        case MSG_OPENDS:
+            if (state != 3) problem("MSG_OPENDS in state %d", state);
+            if (script.openDs == TWRC_SUCCESS && state == 3) state = 4;
+            return script.openDs;
+        case MSG_CLOSEDS:
+            if (state != 4) problem("MSG_CLOSEDS in state %d", state);
+            if (script.closeDs == TWRC_SUCCESS && state == 4) state = 3;
+            return script.closeDs;
+        }
+    }
+    problem("unexpected call to the manager: DAT %#x MSG %#x", dat, msg);
+    return TWRC_FAILURE;
+}
+
+TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data)
+{
+    if (dg == DG_CONTROL && dat == DAT_EVENT && msg == MSG_PROCESSEVENT) {
+        auto* event = static_cast<TW_EVENT*>(data);
+        if (!event || !event->pEvent) {
+            problem("MSG_PROCESSEVENT without an event");
+            return TWRC_FAILURE;
+        }
+        const MSG* message = static_cast<const MSG*>(event->pEvent);
+        call.twMessageIn = event->TWMessage;
+        call.eventMessage = message->message;
+        call.eventWindow = message->hwnd;
+        if (state < 5) return TWRC_FAILURE; // no source enabled: not the source's
+        if (!sourceUi || message->hwnd != sourceUi) return TWRC_NOTDSEVENT;
+        event->TWMessage = MSG_NULL;
+        if (message->message == kScanButton) {
+            if (state == 5) state = 6;
+            event->TWMessage = MSG_XFERREADY;
+        } else if (message->message == kCloseButton) {
+            event->TWMessage = MSG_CLOSEDSREQ;
+        }
+        call.twMessageOut = event->TWMessage;
+        return TWRC_DSEVENT;
+    }
+    if (state < 4) {
+        problem("call to a source that is not open: DG %#x DAT %#x MSG %#x (state %d)", dg, dat, msg, state);
+        return TWRC_FAILURE;
+    }
+    if (dg == DG_CONTROL && dat == DAT_USERINTERFACE) {
+        auto* ui = static_cast<TW_USERINTERFACE*>(data);
+        if (!ui) {
+            problem("DAT_USERINTERFACE without data");
+            return TWRC_FAILURE;
+        }
+        call.parent = ui->hParent;
+        call.showUI = ui->ShowUI;
+        call.modalUI = ui->ModalUI;
+        if (msg == MSG_ENABLEDS) {
+            if (state != 4) problem("MSG_ENABLEDS in state %d", state);
+            if (script.enableDs != TWRC_SUCCESS) return script.enableDs;
+            state = 5;
+            // Every acquisition goes through the script's transfers from the first.
+            nextTransfer = 0;
+            sourceUi = CreateWindowA(kSourceWindowClass, "Standin Source", WS_POPUP, 0, 0, 10, 10,
+                                     nullptr, nullptr, standinInstance, nullptr);
+            return TWRC_SUCCESS;
+        }
+        if (msg == MSG_DISABLEDS) {
+            if (state != 5) problem("MSG_DISABLEDS in state %d", state);
+            if (script.disableDs != TWRC_SUCCESS) return script.disableDs;
+            if (sourceUi) DestroyWindow(sourceUi);
+            sourceUi = nullptr;
+            state = 4;
+            return TWRC_SUCCESS;
+        }
+    }
+    if (dg == DG_CONTROL && dat == DAT_CAPABILITY && msg == MSG_GET) {
+        auto* capability = static_cast<TW_CAPABILITY*>(data);
+        if (!capability) {
+            problem("DAT_CAPABILITY without data");
+            return TWRC_FAILURE;
+        }
+        call.cap = capability->Cap;
+        call.conType = capability->ConType;
+        call.container = capability->hContainer;
+        const Capability* answer = capability->Cap == ICAP_XFERMECH          ? &script.xferMech
+                                   : capability->Cap == ICAP_IMAGEFILEFORMAT ? &script.fileFormat
+                                                                             : nullptr;
+        if (!answer) {
+            problem("MSG_GET of capability %#x", capability->Cap);
+            return TWRC_FAILURE;
+        }
+        if (answer->rc != TWRC_SUCCESS) return answer->rc;
+        capability->hContainer = makeContainer(*answer, &capability->ConType);
+        return TWRC_SUCCESS;
+    }
+    if (dg == DG_IMAGE && dat == DAT_IMAGEINFO && msg == MSG_GET) {
+        if (state != 6) problem("DAT_IMAGEINFO in state %d", state);
+        if (!data) problem("DAT_IMAGEINFO without data");
+        const Transfer* transfer = currentTransfer();
+        if (!transfer) {
+            problem("DAT_IMAGEINFO with no transfer scripted");
+            return TWRC_FAILURE;
+        }
+        if (transfer->imageInfoRc != TWRC_SUCCESS) ++nextTransfer;
+        return transfer->imageInfoRc;
+    }
+    if (dg == DG_CONTROL && dat == DAT_SETUPFILEXFER) {
+        auto* setup = static_cast<TW_SETUPFILEXFER*>(data);
+        if (!setup) {
+            problem("DAT_SETUPFILEXFER without data");
+            return TWRC_FAILURE;
+        }
+        if (msg == MSG_SET) {
+            if (state < 4 || state > 6) problem("MSG_SET of DAT_SETUPFILEXFER in state %d", state);
+            if (!std::memchr(setup->FileName, 0, sizeof setup->FileName)) problem("FileName without terminator");
+            std::memcpy(call.fileName, setup->FileName, sizeof call.fileName);
+            call.fileName[sizeof call.fileName - 1] = '\0';
+            call.format = setup->Format;
+            call.vRefNum = setup->VRefNum;
+            lastSetName = call.fileName;
+            return TWRC_SUCCESS;
+        }
+        if (msg == MSG_GET) {
+            if (state < 4 || state > 6) problem("MSG_GET of DAT_SETUPFILEXFER in state %d", state);
+            const Transfer* previous = nextTransfer > 0 ? &script.transfers[nextTransfer - 1] : nullptr;
+            std::string name = previous && previous->write == 2 ? previous->elsewhere : lastSetName;
+            std::memset(setup, 0, sizeof *setup);
+            std::strncpy(setup->FileName, name.c_str(), sizeof setup->FileName - 1);
+            return script.setupGet;
+        }
+    }
+    if (dg == DG_IMAGE && dat == DAT_IMAGEFILEXFER && msg == MSG_GET) {
+        if (state != 6) problem("DAT_IMAGEFILEXFER in state %d", state);
+        if (data) problem("DAT_IMAGEFILEXFER with data");
+        const Transfer* transfer = currentTransfer();
+        if (!transfer) {
+            problem("DAT_IMAGEFILEXFER with no transfer scripted");
+            return TWRC_FAILURE;
+        }
+        int page = nextTransfer + 1;
+        if (transfer->modal) {
+            char text[64];
+            std::snprintf(text, sizeof text, "Standin page %d", page);
+            MessageBoxA(nullptr, text, "Standin Source", MB_OK);
+        }
+        if (transfer->write == 1) writeFile(lastSetName, page);
+        if (transfer->write == 2) writeFile(transfer->elsewhere, page);
+        if (transfer->rc == TWRC_XFERDONE || transfer->rc == TWRC_CANCEL) state = 7;
+        return transfer->rc;
+    }
+    if (dg == DG_CONTROL && dat == DAT_PENDINGXFERS) {
+        auto* pending = static_cast<TW_PENDINGXFERS*>(data);
+        if (!pending) {
+            problem("DAT_PENDINGXFERS without data");
+            return TWRC_FAILURE;
+        }
+        call.countIn = pending->Count;
+        if (msg == MSG_ENDXFER) {
+            if (state != 7 && state != 6) problem("MSG_ENDXFER in state %d", state);
+            const Transfer* transfer = currentTransfer();
+            if (!transfer) {
+                problem("MSG_ENDXFER with no transfer scripted");
+                return TWRC_FAILURE;
+            }
+            ++nextTransfer;
+            if (transfer->endXferRc != TWRC_SUCCESS) return transfer->endXferRc;
+            pending->Count = transfer->count;
+            state = transfer->count ? 6 : 5;
+            return TWRC_SUCCESS;
+        }
+        if (msg == MSG_RESET) {
+            if (state != 6) problem("MSG_RESET in state %d", state);
+            pending->Count = 0;
+            state = 5;
+            return TWRC_SUCCESS;
+        }
+    }
+    problem("unexpected call to the source: DG %#x DAT %#x MSG %#x", dg, dat, msg);
+    return TWRC_FAILURE;
+}
+
+} // namespace
+
+extern "C" {
+
+TW_UINT16 WINAPI DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat,
+                           TW_UINT16 msg, void* data)
+{
+    // The caller reads and frees each container before its next call; checked
+    // then, before anything else could reuse the freed handle.
+    for (HGLOBAL handle : containers)
+        if (GlobalSize(handle) != 0) problem("a capability container was not freed before the next call");
+    containers.clear();
+
+    Call call;
+    std::memset(&call, 0, sizeof call);
+    call.dg = dg;
+    call.dat = dat;
+    call.msg = msg;
+    call.thread = GetCurrentThreadId();
+    call.hasData = data != nullptr;
+    if (origin)
+        call.origin = *origin;
+    else
+        problem("call without pOrigin: DAT %#x MSG %#x", dat, msg);
+    if (origin && std::strcmp(origin->ProductName, "quenLark") != 0)
+        problem("pOrigin names '%s'", origin->ProductName);
+    if (dest) {
+        call.toSource = 1;
+        std::strncpy(call.dest, dest->ProductName, sizeof call.dest - 1);
+    }
+    call.rc = dest ? toSource(call, dg, dat, msg, data) : toManager(call, dat, msg, data);
+    EnterCriticalSection(&lock);
+    callLog.push_back(call);
+    LeaveCriticalSection(&lock);
+    return call.rc;
+}
+
+Script* standin_script() { return &script; }
+
+int standin_calls(Call* out, int max)
+{
+    EnterCriticalSection(&lock);
+    int count = static_cast<int>(callLog.size());
+    for (int i = 0; i < count && i < max; ++i) out[i] = callLog[i];
+    LeaveCriticalSection(&lock);
+    return count;
+}
+
+int standin_problems(char* out, int size)
+{
+    EnterCriticalSection(&lock);
+    int length = static_cast<int>(problemText.size());
+    if (size > 0) {
+        std::strncpy(out, problemText.c_str(), size - 1);
+        out[size - 1] = '\0';
+    }
+    LeaveCriticalSection(&lock);
+    return length;
+}
+
+// Containers handed out since the latest call and not yet freed.
+int standin_live_containers()
+{
+    int live = 0;
+    for (HGLOBAL handle : containers)
+        if (GlobalSize(handle) != 0) ++live;
+    return live;
+}
+
+HWND standin_source_window() { return sourceUi; }
+
+} // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        standinInstance = instance;
+        InitializeCriticalSection(&lock);
+        setDefaults();
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = sourceWindowProc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = kSourceWindowClass;
+        RegisterClassA(&windowClass);
+    }
+    return TRUE;
+}

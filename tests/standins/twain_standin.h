@@ -1,0 +1,105 @@
+// The scripted TWAIN source manager that tests load in place of the system's
+// TWAIN_32.DLL. It plays the manager and one source: the test fills its script
+// before the library calls, and reads back the log of every DSM_Entry call.
+// The script and the log live in the stand-in DLL; a test reaches them through
+// the DLL's exports (TwainStandin below).
+#ifndef DOVRIKNA_TESTS_TWAIN_STANDIN_H
+#define DOVRIKNA_TESTS_TWAIN_STANDIN_H
+
+#include <windows.h>
+
+#include "acquisition/twain_types.h"
+
+namespace standin {
+
+using namespace dovrikna;
+
+// Messages a test posts to the source's window (created by MSG_ENABLEDS):
+// the source then answers MSG_PROCESSEVENT with MSG_XFERREADY or MSG_CLOSEDSREQ.
+constexpr UINT kScanButton = WM_APP + 1;
+constexpr UINT kCloseButton = WM_APP + 2;
+constexpr char kSourceWindowClass[] = "DovriknaStandinSourceUI";
+
+// What a capability's MSG_GET answers.
+struct Capability {
+    TW_UINT16 rc;        // TWRC_SUCCESS makes a container
+    TW_UINT16 conType;   // TWON_ENUMERATION, TWON_ONEVALUE, TWON_ARRAY
+    TW_UINT32 numItems;  // what the container says it holds
+    int itemCount;       // how many items it really holds
+    TW_UINT16 items[16];
+};
+
+// One transfer, in the order the library makes them.
+struct Transfer {
+    TW_UINT16 imageInfoRc;  // DAT_IMAGEINFO
+    TW_UINT16 rc;           // DAT_IMAGEFILEXFER: TWRC_XFERDONE, TWRC_CANCEL, TWRC_FAILURE...
+    TW_UINT16 endXferRc;    // MSG_ENDXFER
+    TW_UINT16 count;        // the Count MSG_ENDXFER reports
+    int write;              // 0: no file; 1: the file named by MSG_SET; 2: `elsewhere`
+    char elsewhere[MAX_PATH];
+    int modal;              // shows a message box "Standin page <n>" during the transfer
+};
+
+struct Script {
+    TW_UINT16 openDsm, closeDsm, userSelect, getDefault, openDs, closeDs, enableDs, disableDs;
+    TW_UINT16 setupGet;     // MSG_GET of DAT_SETUPFILEXFER
+    int selectModal;        // shows "Standin select" during MSG_USERSELECT
+    char userSourceName[34];
+    char defaultSourceName[34];
+    Capability xferMech;
+    Capability fileFormat;
+    int transferCount;
+    Transfer transfers[16];
+};
+
+// One DSM_Entry call as the stand-in received it.
+struct Call {
+    TW_UINT32 dg;
+    TW_UINT16 dat, msg;
+    int toSource;              // pDest was not null
+    char dest[34];             // pDest->ProductName
+    TW_UINT16 rc;              // what the stand-in answered
+    DWORD thread;
+    TW_IDENTITY origin;        // *pOrigin
+    int hasData;               // pData was not null
+    void* parent;              // DAT_PARENT: *(HWND*)pData; DAT_USERINTERFACE: hParent
+    TW_UINT16 showUI, modalUI; // DAT_USERINTERFACE
+    TW_IDENTITY identityIn;    // DAT_IDENTITY: *pData before the call
+    char fileName[256];        // DAT_SETUPFILEXFER MSG_SET
+    TW_UINT16 format;
+    TW_INT16 vRefNum;
+    TW_UINT16 cap, conType;    // DAT_CAPABILITY, as the library sent it
+    void* container;
+    TW_UINT16 twMessageIn;     // DAT_EVENT
+    UINT eventMessage;
+    HWND eventWindow;
+    TW_UINT16 countIn;         // DAT_PENDINGXFERS
+    TW_UINT16 twMessageOut;    // DAT_EVENT: the message handed back
+};
+
+// The stand-in's exports, found by name in the loaded TWAIN_32.DLL.
+struct TwainStandin {
+    HMODULE module = nullptr;
+    Script* (*script)() = nullptr;
+    int (*calls)(Call* out, int max) = nullptr;
+    int (*problems)(char* out, int size) = nullptr;
+    int (*liveContainers)() = nullptr;
+    HWND (*sourceWindow)() = nullptr;
+
+    // Loads the stand-in (beside the test program) and finds its exports.
+    bool load(const char* name = "TWAIN_32.DLL")
+    {
+        module = LoadLibraryA(name);
+        if (!module) return false;
+        script = reinterpret_cast<Script* (*)()>(GetProcAddress(module, "standin_script"));
+        calls = reinterpret_cast<int (*)(Call*, int)>(GetProcAddress(module, "standin_calls"));
+        problems = reinterpret_cast<int (*)(char*, int)>(GetProcAddress(module, "standin_problems"));
+        liveContainers = reinterpret_cast<int (*)()>(GetProcAddress(module, "standin_live_containers"));
+        sourceWindow = reinterpret_cast<HWND (*)()>(GetProcAddress(module, "standin_source_window"));
+        return script && calls && problems && liveContainers && sourceWindow;
+    }
+};
+
+} // namespace standin
+
+#endif

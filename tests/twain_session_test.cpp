@@ -1,0 +1,463 @@
+// The TWAIN session driven directly on the test thread, which plays
+// TwainWorker, against the scripted stand-in manager.
+// Before windows.h, whose STATUS_PENDING macro would hide the status names.
+#include "acquisition/acquisition_status.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "acquisition/twain_messages.h"
+#include "acquisition/twain_session_state.h"
+#include "twain_test_support.h"
+
+// windows.h defines STATUS_PENDING as an NTSTATUS; here it is the status word's value.
+#undef STATUS_PENDING
+
+namespace {
+
+using namespace dovrikna;
+using namespace standin;
+using namespace twaintest;
+using Names = std::vector<std::string>;
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dsm.load()) << "the stand-in TWAIN_32.DLL beside the test program";
+        script = dsm.script();
+        temp = useFreshTempDirectory("session");
+        owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(nullptr, owner);
+    }
+
+    void TearDown() override
+    {
+        deleteSession();
+        EXPECT_EQ("", problemsOf(dsm));
+        EXPECT_EQ(0, dsm.liveContainers()) << "capability containers the library did not free";
+    }
+
+    // The calls logged since `mark()`, by name.
+    size_t mark() { return loggedCalls(dsm).size(); }
+    Names namesSince(size_t from)
+    {
+        auto calls = loggedCalls(dsm);
+        calls.erase(calls.begin(), calls.begin() + std::min(from, calls.size()));
+        return callNames(calls);
+    }
+    std::vector<Call> callsNamed(const std::string& name)
+    {
+        std::vector<Call> found;
+        for (const Call& call : loggedCalls(dsm))
+            if (callName(call) == name) found.push_back(call);
+        return found;
+    }
+
+    // TwainWorker's loop over what is queued for this thread.
+    void pumpWorker()
+    {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            switch (message.message) {
+            case TWM_SELECT_SOURCE:
+                openDsm();
+                applyReport(chooseSource(false) ? TWM_SELECT_DONE : TWM_SELECT_FAILED);
+                closeDsm();
+                break;
+            case TWM_ACQUIRE:
+                startAcquisition();
+                break;
+            case TWM_NEXT_FILE:
+                deliverNextFile();
+                break;
+            }
+            if (!filterEvent(message)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+    }
+
+    void post(UINT request) { PostThreadMessageA(GetCurrentThreadId(), request, 0, 0); }
+
+    // The user presses the source's scan button.
+    void scan()
+    {
+        ASSERT_NE(nullptr, dsm.sourceWindow()) << "the source is not enabled";
+        PostMessageA(dsm.sourceWindow(), kScanButton, 0, 0);
+        pumpWorker();
+    }
+
+    void acquire()
+    {
+        post(TWM_ACQUIRE);
+        pumpWorker();
+    }
+
+    // The Java side: the status as queryImageFile0 takes it, and the path.
+    int takeStatus() { return acquisitionStatus.exchange(STATUS_IDLE); }
+    std::string takeFile()
+    {
+        std::string path = readNameBlock();
+        post(TWM_NEXT_FILE);
+        pumpWorker();
+        return path;
+    }
+
+    // Hands over every file until the acquisition is over; the paths in order.
+    std::vector<std::string> takeAllFiles(int limit = 10)
+    {
+        std::vector<std::string> paths;
+        for (int i = 0; i < limit; ++i) {
+            int status = takeStatus();
+            if (status == STATUS_FINISHED) return paths;
+            if (status != STATUS_SIGNALLED) {
+                ADD_FAILURE() << "status " << status << " after " << paths.size() << " files";
+                return paths;
+            }
+            paths.push_back(takeFile());
+        }
+        ADD_FAILURE() << "no end after " << limit << " files";
+        return paths;
+    }
+
+    void setTransfers(std::initializer_list<Transfer> transfers)
+    {
+        script->transferCount = 0;
+        for (const Transfer& transfer : transfers) script->transfers[script->transferCount++] = transfer;
+    }
+
+    TwainStandin dsm;
+    Script* script = nullptr;
+    std::string temp;
+    HWND owner = nullptr;
+};
+
+Transfer done(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_XFERDONE, TWRC_SUCCESS, count, 1, "", 0}; }
+Transfer cancelled(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_CANCEL, TWRC_SUCCESS, count, 0, "", 0}; }
+Transfer failed(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_FAILURE, TWRC_SUCCESS, count, 0, "", 0}; }
+
+const Names kOpenAndEnable = {"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"};
+const Names kCapabilities = {"PROCESSEVENT", "GET XFERMECH", "GET IMAGEFILEFORMAT"};
+const Names kTransfer = {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER", "ENDXFER"};
+const Names kFinish = {"DISABLEDS", "CLOSEDS", "CLOSEDSM"};
+
+Names concat(std::initializer_list<Names> parts)
+{
+    Names all;
+    for (const Names& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST_F(Session, OpenDsmPresentsTheApplicationIdentityAndTheOwnerWindow)
+{
+    createSession(owner);
+    openDsm();
+    auto calls = loggedCalls(dsm);
+    ASSERT_EQ(1u, calls.size());
+    const Call& call = calls[0];
+    EXPECT_EQ("OPENDSM", callName(call));
+    EXPECT_EQ(owner, call.parent);
+    EXPECT_EQ(GetCurrentThreadId(), call.thread);
+
+    TW_IDENTITY expected;
+    std::memset(&expected, 0, sizeof expected);
+    expected.Version = {1, 703, 13, 1, "quenLark 1.0  07/29/2002"};
+    expected.ProtocolMajor = 1;
+    expected.ProtocolMinor = 7;
+    expected.SupportedGroups = 3;
+    std::strcpy(expected.Manufacturer, "quenLark");
+    std::strcpy(expected.ProductFamily, "DOZAV Urir Odov");
+    std::strcpy(expected.ProductName, "quenLark");
+    const TW_IDENTITY& sent = call.origin;
+    EXPECT_EQ(0u, sent.Id);
+    EXPECT_EQ(1, sent.Version.MajorNum);
+    EXPECT_EQ(703, sent.Version.MinorNum);
+    EXPECT_EQ(13, sent.Version.Language);
+    EXPECT_EQ(1, sent.Version.Country);
+    EXPECT_STREQ("quenLark 1.0  07/29/2002", sent.Version.Info);
+    EXPECT_EQ(1, sent.ProtocolMajor);
+    EXPECT_EQ(7, sent.ProtocolMinor);
+    EXPECT_EQ(3u, sent.SupportedGroups);
+    EXPECT_STREQ("quenLark", sent.Manufacturer);
+    EXPECT_STREQ("DOZAV Urir Odov", sent.ProductFamily);
+    EXPECT_STREQ("quenLark", sent.ProductName);
+    EXPECT_EQ(0, std::memcmp(&expected, &sent, sizeof expected)) << "bytes after the terminators are zero";
+}
+
+TEST_F(Session, SelectionChosenThenCancelledKeepsTheFirstSource)
+{
+    createSession(owner);
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
+    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM"}), namesSince(0));
+    Call select = callsNamed("USERSELECT").at(0);
+    EXPECT_EQ(0u, select.identityIn.Id);
+    EXPECT_STREQ("", select.identityIn.ProductName);
+    EXPECT_STREQ("Standin Scanner", currentSession->sourceIdentity.ProductName);
+    EXPECT_EQ(0, currentSession->dsmOpen);
+
+    script->userSelect = TWRC_CANCEL;
+    std::strcpy(script->userSourceName, "Other");
+    size_t from = mark();
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
+    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM"}), namesSince(from));
+
+    // The next acquisition opens the earlier source without asking for the default.
+    from = mark();
+    acquire();
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_STREQ("Standin Scanner", callsNamed("OPENDS").at(0).identityIn.ProductName);
+    EXPECT_STREQ("Standin Scanner", callsNamed("ENABLEDS").at(0).dest);
+}
+
+TEST_F(Session, FirstAcquisitionAsksForTheDefaultSourceLaterOnesDoNot)
+{
+    createSession(owner);
+    acquire();
+    EXPECT_EQ(kOpenAndEnable, namesSince(0));
+    scan();
+    EXPECT_EQ(STATUS_SIGNALLED, takeStatus());
+    takeFile();
+    EXPECT_EQ(STATUS_FINISHED, takeStatus());
+
+    size_t from = mark();
+    acquire();
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_STREQ("Standin Default", callsNamed("OPENDS").at(1).identityIn.ProductName);
+}
+
+TEST_F(Session, EnableAndDisableCarryTheirUserInterfaceRecords)
+{
+    createSession(owner);
+    acquire();
+    scan();
+    Call enable = callsNamed("ENABLEDS").at(0);
+    EXPECT_EQ(1, enable.showUI);
+    EXPECT_EQ(0, enable.modalUI);
+    EXPECT_EQ(owner, enable.parent);
+    Call disable = callsNamed("DISABLEDS").at(0);
+    EXPECT_EQ(255, disable.showUI);
+    EXPECT_EQ(0, disable.modalUI);
+    EXPECT_EQ(owner, disable.parent);
+    EXPECT_EQ(0, currentSession->sourceEnabled);
+    EXPECT_EQ(0, currentSession->sourceOpen);
+    EXPECT_EQ(0, currentSession->dsmOpen);
+}
+
+TEST_F(Session, NoDefaultSourceOrRefusedOpenLeavesTheManagerOpenAndReportsNothing)
+{
+    createSession(owner);
+    script->getDefault = TWRC_FAILURE;
+    acquire();
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT"}), namesSince(0));
+    EXPECT_EQ(1, currentSession->dsmOpen);
+    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+    closeDsm();
+
+    script->getDefault = TWRC_SUCCESS;
+    script->openDs = TWRC_FAILURE;
+    size_t from = mark();
+    acquire();
+    // The refused open leaves enableSource nothing to do.
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS"}), namesSince(from));
+    EXPECT_EQ(0, currentSession->sourceOpen);
+    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+}
+
+TEST_F(Session, RefusedCloseShowsTheCloseMessageOnceAndASecondCloseMakesNoCall)
+{
+    BoxCloser boxes;
+    createSession(owner);
+    script->closeDsm = TWRC_FAILURE;
+    openDsm();
+    closeDsm();
+    EXPECT_TRUE(boxes.waitFor(1));
+    EXPECT_EQ((Names{"Failed to close data source manager."}), boxes.texts());
+    EXPECT_EQ(0, currentSession->dsmOpen);
+    size_t from = mark();
+    closeDsm();
+    EXPECT_EQ(Names{}, namesSince(from));
+    EXPECT_EQ(1u, boxes.texts().size());
+}
+
+TEST_F(Session, RefusedOpenShowsTheConnectMessageAndSkipsEverythingAfter)
+{
+    BoxCloser boxes;
+    createSession(owner);
+    script->openDsm = TWRC_FAILURE;
+    acquire();
+    EXPECT_EQ((Names{"OPENDSM"}), namesSince(0));
+    EXPECT_TRUE(boxes.waitFor(1));
+    EXPECT_EQ((Names{"Failed to connect to data source manager."}), boxes.texts());
+    EXPECT_FALSE(chooseSource(false));
+    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
+    EXPECT_TRUE(boxes.waitFor(2));
+    EXPECT_EQ(2u, boxes.texts().size());
+}
+
+TEST_F(Session, GuardsMakeNoCallsOutOfOrder)
+{
+    createSession(owner);
+    EXPECT_FALSE(disableSource());
+    EXPECT_FALSE(closeSource());
+    EXPECT_FALSE(chooseSource(true));
+    closeDsm();
+    openDsm();
+    EXPECT_FALSE(enableSource());
+    EXPECT_FALSE(disableSource());
+    EXPECT_FALSE(closeSource());
+    EXPECT_EQ((Names{"OPENDSM"}), namesSince(0));
+
+    // A second createSession changes nothing.
+    TwainSession* first = currentSession;
+    HMODULE module = first->dsmModule;
+    createSession(nullptr);
+    EXPECT_EQ(first, currentSession);
+    EXPECT_EQ(owner, currentSession->ownerWindow);
+    EXPECT_EQ(module, currentSession->dsmModule);
+}
+
+TEST_F(Session, DeletingTheSessionClosesAnOpenManagerAndDestroysTheOwner)
+{
+    createSession(owner);
+    openDsm();
+    deleteSession();
+    EXPECT_EQ(nullptr, currentSession);
+    EXPECT_EQ((Names{"OPENDSM", "CLOSEDSM"}), namesSince(0));
+    EXPECT_FALSE(IsWindow(owner));
+}
+
+TEST_F(Session, MessagesNotForAnOpenSourceAreNotTaken)
+{
+    createSession(owner);
+    MSG message = {owner, WM_USER + 100, 0, 0, 0, {0, 0}};
+    EXPECT_FALSE(filterEvent(message));
+    auto calls = loggedCalls(dsm);
+    ASSERT_EQ(1u, calls.size()) << "every message is offered, with or without a source";
+    EXPECT_EQ("PROCESSEVENT", callName(calls[0]));
+    EXPECT_EQ(0, calls[0].twMessageIn);
+    EXPECT_EQ(WM_USER + 100, calls[0].eventMessage);
+
+    acquire();
+    MSG forSource = {dsm.sourceWindow(), WM_MOUSEMOVE, 0, 0, 0, {0, 0}};
+    EXPECT_TRUE(filterEvent(forSource));
+    EXPECT_FALSE(filterEvent(message));
+}
+
+TEST_F(Session, OnePageIsPublishedDuringTheBatchAndHandedOverOnce)
+{
+    createSession(owner);
+    acquire();
+    scan();
+    EXPECT_EQ(concat({kOpenAndEnable, kCapabilities, kTransfer, kFinish}), namesSince(0));
+
+    Call setup = callsNamed("SETUPFILEXFER SET").at(0);
+    EXPECT_EQ(temp + "kel0.tif", setup.fileName);
+    EXPECT_EQ(TWFF_TIFF, setup.format);
+    EXPECT_EQ(0, setup.vRefNum);
+    Call end = callsNamed("ENDXFER").at(0);
+    EXPECT_EQ(0, end.countIn);
+    Call event = callsNamed("PROCESSEVENT").at(0);
+    for (const Call& call : callsNamed("PROCESSEVENT"))
+        if (call.rc == TWRC_DSEVENT) event = call;
+    EXPECT_EQ(MSG_NULL, event.twMessageIn);
+    EXPECT_EQ(MSG_XFERREADY, event.twMessageOut);
+    Call formats = callsNamed("GET IMAGEFILEFORMAT").at(0);
+    Call mechanisms = callsNamed("GET XFERMECH").at(0);
+    EXPECT_EQ(0, mechanisms.conType);
+    EXPECT_EQ(nullptr, mechanisms.container);
+    EXPECT_EQ(TWON_ENUMERATION, formats.conType) << "the same record, only Cap changed";
+
+    EXPECT_EQ(STATUS_SIGNALLED, takeStatus());
+    EXPECT_EQ(temp + "kel0.tif", takeFile());
+    EXPECT_TRUE(fileExists(temp + "kel0.tif"));
+    EXPECT_EQ(STATUS_FINISHED, takeStatus());
+    EXPECT_EQ(nullptr, currentSession->nameWriter) << "the writer is dropped after the last report";
+    EXPECT_EQ("", readNameBlock()) << "no handle of the block is left open";
+}
+
+TEST_F(Session, ThreePagesWithCountTwoAfterTheFirst)
+{
+    // The second page shows a box, during which the Java side looks.
+    int statusDuringPage2 = -1;
+    std::string pathDuringPage2;
+    BoxCloser boxes([&](const std::string&) {
+        statusDuringPage2 = acquisitionStatus.load();
+        pathDuringPage2 = readNameBlock();
+    });
+    Transfer second = done(1);
+    second.modal = 1;
+    setTransfers({done(2), second, done(0)});
+    createSession(owner);
+    acquire();
+    scan();
+    EXPECT_EQ(STATUS_SIGNALLED, statusDuringPage2) << "the first file is published before the second transfer";
+    EXPECT_EQ(temp + "kel0.tif", pathDuringPage2);
+    EXPECT_EQ(concat({kOpenAndEnable, kCapabilities, kTransfer, kTransfer, kTransfer, kFinish}), namesSince(0));
+    auto ends = callsNamed("ENDXFER");
+    ASSERT_EQ(3u, ends.size());
+    for (const Call& end : ends) EXPECT_EQ(0, end.countIn) << "TW_PENDINGXFERS is zeroed before MSG_ENDXFER";
+
+    EXPECT_EQ((Names{temp + "kel0.tif", temp + "kel1.tif", temp + "kel2.tif"}), takeAllFiles());
+}
+
+struct BatchCase {
+    const char* name;
+    std::vector<Transfer> transfers;
+    std::vector<const char*> handedOver; // file names in the temp directory
+    int finalStatusRightAfterBatch;      // STATUS_FINISHED when nothing is handed over
+    bool reset;                          // MSG_RESET of transfers left pending
+    UINT pendingReport;                  // the report kept for the end of the hand-over
+};
+
+TEST_F(Session, EveryCompletedPageIsHandedOverAndTheLastReportTellsHowTheBatchEnded)
+{
+    // Each batch in its own acquisition of one session.
+    const BatchCase cases[] = {
+        {"done, cancelled", {done(1), cancelled(0)}, {"kel0.tif"}, STATUS_SIGNALLED, false, TWM_ACQUIRE_CANCELLED},
+        {"done, done, cancelled", {done(2), done(1), cancelled(0)}, {"kel0.tif", "kel1.tif"}, STATUS_SIGNALLED, false, TWM_ACQUIRE_CANCELLED},
+        {"cancelled, done", {cancelled(1), done(0)}, {"kel0.tif"}, STATUS_SIGNALLED, false, TWM_FILE_READY},
+        {"cancelled", {cancelled(0)}, {}, STATUS_FINISHED, false, 0},
+        {"0xFFFF, 0xFFFF, done", {done(0xFFFF), done(0xFFFF), done(0)}, {"kel0.tif", "kel1.tif", "kel2.tif"}, STATUS_SIGNALLED, false, TWM_FILE_READY},
+        {"count too high", {done(5), done(0)}, {"kel0.tif", "kel1.tif"}, STATUS_SIGNALLED, false, TWM_FILE_READY},
+        {"done, failed with pages left", {done(3), failed(2)}, {"kel0.tif"}, STATUS_SIGNALLED, true, TWM_ACQUIRE_FAILED},
+        {"failed first", {failed(0)}, {}, STATUS_FINISHED, false, 0},
+        {"unknown code", {done(1), {TWRC_SUCCESS, TWRC_CHECKSTATUS, TWRC_SUCCESS, 1, 0, "", 0}}, {"kel0.tif"}, STATUS_SIGNALLED, true, TWM_ACQUIRE_FAILED},
+        {"image info fails", {done(1), {TWRC_FAILURE, TWRC_XFERDONE, TWRC_SUCCESS, 0, 0, "", 0}}, {"kel0.tif"}, STATUS_SIGNALLED, true, TWM_ACQUIRE_FAILED},
+    };
+    createSession(owner);
+    for (const BatchCase& batch : cases) {
+        SCOPED_TRACE(batch.name);
+        std::string folder = useFreshTempDirectory("batch");
+        script->transferCount = 0;
+        for (const Transfer& transfer : batch.transfers) script->transfers[script->transferCount++] = transfer;
+        size_t from = mark();
+        acquire();
+        scan();
+        Names names = namesSince(from);
+        EXPECT_EQ(kFinish, Names(names.end() - 3, names.end())) << "the source and the manager are brought down";
+        EXPECT_EQ(batch.reset, std::count(names.begin(), names.end(), "RESET") == 1);
+        EXPECT_EQ(batch.finalStatusRightAfterBatch, acquisitionStatus.load());
+        if (batch.pendingReport) EXPECT_EQ(batch.pendingReport, currentSession->finalReport);
+
+        std::vector<std::string> expected;
+        for (const char* name : batch.handedOver) expected.push_back(folder + name);
+        EXPECT_EQ(expected, takeAllFiles());
+        for (const std::string& path : expected) EXPECT_TRUE(fileExists(path)) << path;
+        EXPECT_EQ(nullptr, currentSession->nameWriter);
+    }
+}
+
+} // namespace
