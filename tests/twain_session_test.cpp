@@ -132,6 +132,7 @@ protected:
     }
 
     TwainStandin dsm;
+    DWORD mainThread = GetCurrentThreadId();
     Script* script = nullptr;
     std::string temp;
     HWND owner = nullptr;
@@ -458,6 +459,193 @@ TEST_F(Session, EveryCompletedPageIsHandedOverAndTheLastReportTellsHowTheBatchEn
         for (const std::string& path : expected) EXPECT_TRUE(fileExists(path)) << path;
         EXPECT_EQ(nullptr, currentSession->nameWriter);
     }
+}
+
+
+Capability list(TW_UINT16 conType, std::initializer_list<TW_UINT16> items)
+{
+    Capability capability = {TWRC_SUCCESS, conType, static_cast<TW_UINT32>(items.size()), 0, {}};
+    for (TW_UINT16 item : items) capability.items[capability.itemCount++] = item;
+    return capability;
+}
+
+TEST_F(Session, FormatChoiceFollowsTheSourcesListsAcrossAcquisitions)
+{
+    struct Step {
+        const char* name;
+        Capability mechanisms;
+        Capability formats;
+        bool formatsAsked;
+        TW_UINT16 format;
+        const char* file;
+    };
+    Capability noList = {TWRC_FAILURE, 0, 0, 0, {}};
+    Capability lying = list(TWON_ENUMERATION, {TWFF_PNG});
+    lying.numItems = 100000; // more than the container holds
+    const Step steps[] = {
+        // A new session without TWSX_FILE keeps TIFF.
+        {"native and memory only", list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_MEMORY}), list(TWON_ENUMERATION, {TWFF_BMP}), false, TWFF_TIFF, "kel0.tif"},
+        {"worked example", list(TWON_ENUMERATION, {TWSX_FILE}), list(TWON_ENUMERATION, {TWFF_BMP, TWFF_TIFF, TWFF_JFIF}), true, TWFF_JFIF, "kel0.jpg"},
+        // Once TWSX_FILE was seen, every later source gets a format choice.
+        {"later source without file transfer", list(TWON_ENUMERATION, {TWSX_NATIVE}), list(TWON_ENUMERATION, {TWFF_BMP}), true, TWFF_BMP, "kel0.bmp"},
+        {"one value and array", list(TWON_ONEVALUE, {TWSX_FILE}), list(TWON_ARRAY, {TWFF_PNG, TWFF_JFIF}), true, TWFF_PNG, "kel0.png"},
+        {"NumItems beyond the container", list(TWON_ENUMERATION, {TWSX_FILE}), lying, true, TWFF_PNG, "kel1.png"},
+        {"formats not given", list(TWON_ENUMERATION, {TWSX_FILE}), noList, true, 0xFFFF, "kel0.tmp"},
+        {"no known format", list(TWON_ENUMERATION, {TWSX_FILE}), list(TWON_ENUMERATION, {TWFF_PICT, TWFF_XBM}), true, 0xFFFF, "kel1.tmp"},
+        {"mechanisms not given", noList, list(TWON_ENUMERATION, {TWFF_TIFF}), true, TWFF_TIFF, "kel1.tif"},
+    };
+    createSession(owner);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        script->xferMech = step.mechanisms;
+        script->fileFormat = step.formats;
+        size_t from = mark();
+        acquire();
+        scan();
+        Names names = namesSince(from);
+        EXPECT_EQ(step.formatsAsked, std::count(names.begin(), names.end(), "GET IMAGEFILEFORMAT") == 1);
+        auto setups = callsNamed("SETUPFILEXFER SET");
+        ASSERT_FALSE(setups.empty());
+        EXPECT_EQ(step.format, setups.back().format);
+        EXPECT_EQ(temp + step.file, setups.back().fileName);
+        EXPECT_EQ((std::vector<std::string>{temp + step.file}), takeAllFiles());
+    }
+}
+
+TEST_F(Session, TempNamesTakeTheLowestFreeNumberPerExtension)
+{
+    for (const char* name : {"kel0.tif", "kel1.tif", "kel3.tif"}) {
+        HANDLE file = CreateFileA((temp + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
+        CloseHandle(file);
+    }
+    EXPECT_STREQ((temp + "kel2.tif").c_str(), ImageFileNode(TWFF_TIFF).path);
+    EXPECT_STREQ((temp + "kel0.png").c_str(), ImageFileNode(TWFF_PNG).path);
+    EXPECT_STREQ((temp + "kel0.tmp").c_str(), ImageFileNode(0x1234).path);
+    // Nothing reserves a name: a second node gets the same one until a file is there.
+    EXPECT_STREQ((temp + "kel2.tif").c_str(), ImageFileNode(TWFF_TIFF).path);
+
+    ImageFileList files;
+    auto* first = new ImageFileNode(TWFF_TIFF);
+    auto* second = new ImageFileNode(TWFF_BMP);
+    files.append(first);
+    files.append(second);
+    EXPECT_EQ(first, files.head);
+    EXPECT_EQ(second, files.tail);
+    EXPECT_EQ(second, first->next);
+    EXPECT_EQ(nullptr, second->next);
+}
+
+TEST_F(Session, TempDirectoryTooLongForTheFileNameFailsThePage)
+{
+    // 250 characters of folder: the folder fits, "kel0.tif" after it does not
+    // fit the 255 characters of TW_SETUPFILEXFER's FileName.
+    std::string folder = temp;
+    while (folder.size() < 250) {
+        folder += std::string(std::min<size_t>(60, 249 - folder.size()), 'd') + "\\";
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    }
+    SetEnvironmentVariableA("TMP", folder.c_str());
+    SetEnvironmentVariableA("TEMP", folder.c_str());
+    ASSERT_EQ(250u, folder.size());
+    EXPECT_STREQ("", ImageFileNode(TWFF_TIFF).path);
+
+    setTransfers({done(0)});
+    createSession(owner);
+    acquire();
+    scan();
+    EXPECT_EQ(concat({kOpenAndEnable, kCapabilities, {"IMAGEINFO", "RESET"}, kFinish}), namesSince(0));
+    EXPECT_EQ(STATUS_FINISHED, takeStatus()) << "the acquisition fails at once";
+}
+
+TEST_F(Session, BlockThatCannotBeCreatedFailsTheAcquisition)
+{
+    // Another kind of object holds the block's name.
+    HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, "D32B4912-DB77-4112-B52F-4BE6856A3199");
+    ASSERT_NE(nullptr, squatter);
+    setTransfers({done(1), done(0)});
+    createSession(owner);
+    acquire();
+    scan();
+    EXPECT_EQ(concat({kOpenAndEnable, kCapabilities, kTransfer, {"RESET"}, kFinish}), namesSince(0));
+    EXPECT_EQ(STATUS_FINISHED, takeStatus());
+    EXPECT_EQ(nullptr, currentSession->nameWriter);
+    CloseHandle(squatter);
+}
+
+TEST_F(Session, SourceThatWritesElsewhereIsAskedWhereAndAFileNowhereFailsThePage)
+{
+    std::string elsewhere = temp + "scan-0001.bmp";
+    Transfer moved = done(1);
+    moved.write = 2;
+    std::strcpy(moved.elsewhere, elsewhere.c_str());
+    Transfer nothing = done(0);
+    nothing.write = 0;
+    setTransfers({moved, nothing});
+    createSession(owner);
+    acquire();
+    scan();
+    EXPECT_EQ(concat({kOpenAndEnable, kCapabilities, kTransfer, {"SETUPFILEXFER GET"}, kTransfer,
+                      {"SETUPFILEXFER GET"}, kFinish}),
+              namesSince(0));
+    EXPECT_EQ(TWM_ACQUIRE_FAILED, currentSession->finalReport);
+    EXPECT_EQ((std::vector<std::string>{elsewhere}), takeAllFiles());
+}
+
+TEST_F(Session, ClosingTheSourceWithoutScanningEndsTheAcquisitionCancelled)
+{
+    createSession(owner);
+    acquire();
+    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+    PostMessageA(dsm.sourceWindow(), kCloseButton, 0, 0);
+    pumpWorker();
+    EXPECT_EQ(concat({kOpenAndEnable, {"PROCESSEVENT"}, kFinish}), namesSince(0));
+    EXPECT_EQ(STATUS_FINISHED, takeStatus());
+    EXPECT_EQ(nullptr, dsm.sourceWindow());
+
+    // A close request with no source enabled changes nothing.
+    acquisitionStatus.store(STATUS_IDLE);
+    MSG stray = {nullptr, kCloseButton, 0, 0, 0, {0, 0}};
+    filterEvent(stray);
+    EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
+}
+
+TEST_F(Session, NextFilePostedWhileASourceDialogRunsIsNotLost)
+{
+    // The Java side takes the first file while the second page's dialog is up.
+    BoxCloser boxes([&](const std::string& text) {
+        if (text != "Standin page 2") return;
+        EXPECT_EQ(STATUS_SIGNALLED, takeStatus());
+        PostThreadMessageA(mainThread, TWM_NEXT_FILE, 0, 0);
+        Sleep(300); // the dialog's loop retrieves the request meanwhile
+    });
+    Transfer second = done(0);
+    second.modal = 1;
+    setTransfers({done(1), second});
+    createSession(owner);
+    acquire();
+    scan();
+    ASSERT_EQ((Names{"Standin page 2"}), boxes.texts());
+    pumpWorker(); // the kept request, posted again after the dialog
+    EXPECT_EQ(STATUS_SIGNALLED, takeStatus()) << "the second file is published";
+    EXPECT_EQ(temp + "kel1.tif", readNameBlock());
+    post(TWM_NEXT_FILE);
+    pumpWorker();
+    EXPECT_EQ(STATUS_FINISHED, takeStatus());
+}
+
+TEST_F(Session, RequestsPostedDuringTheSelectionDialogAreKept)
+{
+    BoxCloser boxes([&](const std::string&) {
+        PostThreadMessageA(mainThread, TWM_ACQUIRE, 0, 0);
+        Sleep(300);
+    });
+    script->selectModal = 1;
+    createSession(owner);
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    EXPECT_EQ((Names{"Standin select"}), boxes.texts());
+    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM", "OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(0));
 }
 
 } // namespace
