@@ -116,6 +116,41 @@ std::string systemDirectory()
 }
 #endif
 
+// FreeLibrary needs the loader lock. The session ends when TwainWorker is
+// stopped by an unload of this library, whose thread holds that lock while it
+// waits for the worker: FreeLibrary would wait for it in turn. The manager is
+// freed only when the lock can be had at once; otherwise it stays loaded.
+// (The functions are found when the session is made: finding them takes the
+// lock too.)
+using LockFunction = LONG(WINAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
+using UnlockFunction = LONG(WINAPI*)(ULONG flags, ULONG_PTR cookie);
+LockFunction lockLoader = nullptr;
+UnlockFunction unlockLoader = nullptr;
+
+void findLoaderLock()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (!ntdll) return;
+    lockLoader = reinterpret_cast<LockFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+    unlockLoader = reinterpret_cast<UnlockFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+}
+
+bool freeLibraryUnlessLoaderBusy(HMODULE module)
+{
+    const ULONG kTryOnly = 2;
+    const ULONG kAcquired = 1;
+    if (!lockLoader || !unlockLoader) return false;
+    ULONG disposition = 0;
+    ULONG_PTR cookie = 0;
+    if (lockLoader(kTryOnly, &disposition, &cookie) < 0 || disposition != kAcquired) return false;
+    // The lock is re-entrant: FreeLibrary takes it again on this thread.
+    FreeLibrary(module);
+    unlockLoader(0, cookie);
+    return true;
+}
+
 } // namespace
 
 TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data)
@@ -135,6 +170,7 @@ void createSession(HWND ownerWindow)
     session->requestKeeper.reset(
         SetWindowsHookExA(WH_GETMESSAGE, keepRequests, nullptr, GetCurrentThreadId()));
 
+    findLoaderLock();
     dsmEntry = nullptr;
     loadDsm(*session, windowsDirectory(), "TWAIN_32.DLL");
 #ifdef _WIN64
@@ -166,11 +202,16 @@ TwainSession::~TwainSession()
     closeSource();
     if (dsmOpen) closeDsm();
     if (dsmModule) {
-        FreeLibrary(dsmModule);
+        if (freeLibraryUnlessLoaderBusy(dsmModule)) dsmEntry = nullptr; // its code is gone
         dsmModule = nullptr;
-        dsmEntry = nullptr; // its code is gone with the module
     }
-    if (ownerWindow) DestroyWindow(ownerWindow);
+    if (ownerWindow) {
+        // The parent belongs to another thread, which may be waiting for this
+        // one (an unload stops the worker): it is not notified.
+        SetWindowLongA(ownerWindow, GWL_EXSTYLE,
+                       GetWindowLongA(ownerWindow, GWL_EXSTYLE) | WS_EX_NOPARENTNOTIFY);
+        DestroyWindow(ownerWindow);
+    }
     // files deletes every node; the image files on disk stay. nameWriter,
     // when a hand-over was still open, unmaps its view and closes its mapping.
 }

@@ -338,6 +338,7 @@ TEST_F(Session, DeletingTheSessionClosesAnOpenManagerAndDestroysTheOwner)
     EXPECT_EQ(nullptr, currentSession);
     EXPECT_EQ((Names{"OPENDSM", "CLOSEDSM"}), namesSince(0));
     EXPECT_FALSE(IsWindow(owner));
+    EXPECT_EQ(nullptr, dsmEntry) << "the manager was freed";
 }
 
 TEST_F(Session, MessagesNotForAnOpenSourceAreNotTaken)

@@ -159,6 +159,13 @@ bool waitUntil(const std::function<bool()>& condition, DWORD ms)
     DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start > ms) return false;
+        // Windows of this thread may be the parent or owner of the worker's:
+        // their sent messages must be answered while the test waits.
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
         Sleep(10);
     }
     return true;

@@ -54,7 +54,7 @@ bool fileExists(const std::string& path);
 // The image-name block as the Java side reads it; "" when it cannot be opened.
 std::string readNameBlock();
 
-// Polls `condition` every 10 ms up to `ms`.
+// Polls `condition` every 10 ms up to `ms`, answering this thread's messages.
 bool waitUntil(const std::function<bool()>& condition, DWORD ms = 10000);
 
 } // namespace twaintest
