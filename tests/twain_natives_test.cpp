@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "library_test.h"
-#include "twain_test_support.h"
+#include "scanning_fixture.h"
 
 namespace {
 
@@ -16,111 +15,9 @@ using namespace standin;
 using namespace twaintest;
 using Names = std::vector<std::string>;
 
-enum : jint { kPending = 0, kIdle = 1, kSignalled = 2, kFinished = 3 };
+using namespace scanning;
 
-// MainAppWindow, made before the library loads so that TwainWindow gets it as
-// its parent.
-struct MainAppWindow {
-    MainAppWindow()
-    {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
-        RegisterClassA(&windowClass);
-        mainWindow = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    }
-    ~MainAppWindow() { DestroyWindow(mainWindow); }
-    HWND mainWindow = nullptr;
-};
-
-class Scanning : protected MainAppWindow, public LibraryTest {
-protected:
-    void SetUp() override
-    {
-        LibraryTest::SetUp();
-        ASSERT_NE(nullptr, mainWindow);
-        ASSERT_TRUE(dsm.load());
-        script = dsm.script();
-        temp = useFreshTempDirectory("natives");
-        ASSERT_TRUE(waitUntil([&] {
-            twainWindow = FindWindowExA(mainWindow, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr);
-            return twainWindow != nullptr;
-        })) << "TwainWindow, the child of MainAppWindow";
-        worker = GetWindowThreadProcessId(twainWindow, nullptr);
-    }
-
-    void TearDown() override { EXPECT_EQ("", problemsOf(dsm)); }
-
-    void selectSource() { lib.com_quenlark_foto_TwainHandler_selectSource0(env(), nullptr); }
-    jint querySelect() { return lib.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr); }
-    void acquire() { lib.com_quenlark_foto_TwainHandler_acquireImage0(env(), nullptr); }
-    jint queryImage() { return lib.com_quenlark_foto_TwainHandler_queryImageFile0(env(), nullptr); }
-
-    // The Java side's polls: until the value is something other than "nothing new".
-    jint pollSelect()
-    {
-        jint status = kPending;
-        waitUntil([&] { return (status = querySelect()) != kPending; });
-        return status;
-    }
-    jint pollImage()
-    {
-        jint status = kIdle;
-        waitUntil([&] {
-            status = queryImage();
-            return status != kPending && status != kIdle;
-        });
-        return status;
-    }
-    std::string getImageFile(jint* flag = nullptr)
-    {
-        jintArray flags = jvm.newIntArray({-7});
-        jstring path = lib.com_quenlark_foto_TwainHandler_getImageFile0(env(), nullptr, flags);
-        if (flag) *flag = jvm.ints(flags)[0];
-        return path ? jvm.bytesOf(path) : "(null)";
-    }
-    // Every file of the acquisition as the Java side collects it.
-    std::vector<std::string> collect(int limit = 10)
-    {
-        std::vector<std::string> paths;
-        for (int i = 0; i < limit; ++i) {
-            jint status = pollImage();
-            if (status == kFinished) return paths;
-            if (status != kSignalled) {
-                ADD_FAILURE() << "status " << status << " after " << paths.size() << " files";
-                return paths;
-            }
-            jint flag = -1;
-            paths.push_back(getImageFile(&flag));
-            EXPECT_EQ(1, flag) << paths.back() << " lies in the temp directory";
-        }
-        ADD_FAILURE() << "no end after " << limit << " files";
-        return paths;
-    }
-
-    // The user presses the source's scan button once its window is up.
-    void pressScan()
-    {
-        ASSERT_TRUE(waitUntil([&] { return dsm.sourceWindow() != nullptr; })) << "the source was not enabled";
-        PostMessageA(dsm.sourceWindow(), kScanButton, 0, 0);
-    }
-
-    void setTransfers(std::initializer_list<Transfer> transfers)
-    {
-        script->transferCount = 0;
-        for (const Transfer& transfer : transfers) script->transfers[script->transferCount++] = transfer;
-    }
-
-    Names calls() { return callNames(loggedCalls(dsm)); }
-
-    TwainStandin dsm;
-    Script* script = nullptr;
-    std::string temp;
-    HWND twainWindow = nullptr;
-    DWORD worker = 0;
-};
+using Scanning = StandinScanning;
 
 Transfer done(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_XFERDONE, TWRC_SUCCESS, count, 1, "", 0}; }
 

@@ -35,6 +35,7 @@ void BoxCloser::run()
         if (onBox_) onBox_(text);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(10);
+        ++closed_;
     }
 }
 
@@ -46,7 +47,7 @@ std::vector<std::string> BoxCloser::texts() const
 
 bool BoxCloser::waitFor(size_t count, DWORD ms) const
 {
-    return waitUntil([&] { return texts().size() >= count; }, ms);
+    return waitUntil([&] { return closed_.load() >= count; }, ms);
 }
 
 std::string callName(const Call& call)

@@ -26,7 +26,7 @@ public:
     BoxCloser& operator=(const BoxCloser&) = delete;
 
     std::vector<std::string> texts() const;
-    // Waits up to `ms` for `count` boxes to have been closed.
+    // Waits up to `ms` for `count` boxes to have been handled and closed.
     bool waitFor(size_t count, DWORD ms = 10000) const;
 
 private:
@@ -35,6 +35,7 @@ private:
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> texts_;
+    std::atomic<size_t> closed_{0};
     std::thread thread_;
 };
 
