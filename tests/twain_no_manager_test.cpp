@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
 #include "twain_test_support.h"
@@ -45,6 +48,36 @@ TEST(NoManager, EveryOperationFailsQuietlyExceptTheConnectMessage)
     EXPECT_EQ(nullptr, GetModuleHandleA("TWAIN_32.DLL")) << "no manager was ever loaded";
     deleteSession();
     EXPECT_EQ(nullptr, currentSession);
+}
+
+} // namespace
+
+namespace {
+
+// The worker is asked to stop (WM_QUIT) while the connect message shows: the
+// box ends, and the quit request is left for the worker's own loop.
+TEST(NoManager, QuitWhileTheConnectMessageShowsEndsTheBox)
+{
+    using namespace dovrikna;
+    createSession(nullptr);
+    DWORD self = GetCurrentThreadId();
+    std::atomic<DWORD> posted{0};
+    std::thread quitter([self, &posted] {
+        waitUntil([] { return FindWindowA("#32770", nullptr) != nullptr; });
+        Sleep(100);
+        posted = GetTickCount();
+        PostThreadMessageA(self, WM_QUIT, 7, 0);
+    });
+    openDsm();
+    DWORD returned = GetTickCount();
+    quitter.join();
+    ASSERT_NE(0u, posted.load()) << "no message box was seen";
+    // Wine's message box answers anything, IDOK included, only about 2 s after
+    // it appears.
+    EXPECT_LT(returned - posted, 4000u) << "the box ended on the quit request";
+    MSG message;
+    EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request is kept";
+    deleteSession();
 }
 
 } // namespace
