@@ -8,7 +8,7 @@ namespace dovrikna {
 void initThumbnailCache();
 
 // Unload step: free the cached frame, then CoUninitialize (when the load's
-// CoInitialize succeeded).
+// CoInitialize succeeded and this is the thread that made it).
 void releaseThumbnailCache();
 
 // The code page in which the path's bytes are read for the media detector:

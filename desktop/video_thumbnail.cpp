@@ -29,7 +29,9 @@ struct ThumbnailCache {
     ThumbnailKey framePath;
 } thumbnailCache;
 
+// COM as the load initialised it, and the thread it was initialised on.
 unique_com_apartment comApartment;
+DWORD comThread = 0;
 
 // A frame as grabbed, not yet in the cache.
 struct Frame {
@@ -212,6 +214,7 @@ jint fetchThumbnail(const char* path, jint* size, jbyte* pixels, std::size_t pix
 void initThumbnailCache()
 {
     comApartment.reset(SUCCEEDED(CoInitialize(nullptr)));
+    comThread = GetCurrentThreadId();
     thumbnailCache.frameBuffer.reset();
     thumbnailCache.frameBytes = 0;
     thumbnailCache.framePath.clear();
@@ -222,7 +225,13 @@ void releaseThumbnailCache()
     thumbnailCache.frameBuffer.reset();
     thumbnailCache.frameBytes = 0;
     thumbnailCache.framePath.clear();
-    comApartment.reset();
+    // CoUninitialize acts on its calling thread. An unload on another thread
+    // than the load (a thread that ends the process, a collector's thread)
+    // would end a COM use that belongs to that thread's owner, not ours.
+    if (GetCurrentThreadId() == comThread)
+        comApartment.reset();
+    else
+        comApartment.release();
 }
 
 } // namespace dovrikna

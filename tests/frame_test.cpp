@@ -1,6 +1,7 @@
 // Loading and unloading the library: the window class, the unload notice to
 // the Launcher and the worker thread's life.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstring>
 #include <utility>
@@ -125,6 +126,57 @@ TEST(FrameLifecycle, LoadStartsOneWorkerAndUnloadRemovesIt)
         lib.unload();
         EXPECT_EQ(before, threadsOfThisProcess()) << "round " << round;
     }
+}
+
+
+// Runs work on a thread of its own and waits for it.
+template <typename Work>
+DWORD WINAPI runWork(void* context)
+{
+    (*static_cast<Work*>(context))();
+    return 0;
+}
+
+template <typename Work>
+void onOwnThread(Work work)
+{
+    HANDLE thread = CreateThread(nullptr, 0, runWork<Work>, &work, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+// Whether COM is initialised on this thread: CoInitialize answers S_FALSE
+// then, S_OK on a thread without it. The probe's own count is given back.
+HRESULT comProbe()
+{
+    const HRESULT hr = CoInitialize(nullptr);
+    if (SUCCEEDED(hr)) CoUninitialize();
+    return hr;
+}
+
+TEST(FrameLifecycle, ComIsInitialisedForTheLoadingThreadAndEndedOnThatThreadOnly)
+{
+    // Loaded and unloaded on one thread: COM is there in between, gone after.
+    onOwnThread([] {
+        LibraryUnderTest lib;
+        ASSERT_TRUE(lib.loaded()) << lib.missing;
+        EXPECT_EQ(S_FALSE, comProbe()) << "the load did not initialise COM on its thread";
+        lib.unload();
+        EXPECT_EQ(S_OK, comProbe()) << "the unload did not end the load's COM use";
+    });
+
+    // Unloaded on another thread, whose own COM use the unload must leave alone.
+    LibraryUnderTest* lib = nullptr;
+    onOwnThread([&lib] { lib = new LibraryUnderTest; });
+    ASSERT_TRUE(lib && lib->loaded());
+    onOwnThread([lib] {
+        ASSERT_EQ(S_OK, CoInitialize(nullptr));
+        lib->unload();
+        EXPECT_EQ(S_FALSE, comProbe()) << "the unload ended COM on a thread the library never initialised";
+        CoUninitialize();
+    });
+    delete lib;
 }
 
 } // namespace
