@@ -213,7 +213,11 @@ void inspectCapabilities()
     }
     if (session->fileTransferSupported != 1) return;
 
+    // The same record asks for the formats. Its handle was freed above: a
+    // source that answers without a container of its own must not leave the
+    // freed handle to be read and freed a second time.
     capability.Cap = ICAP_IMAGEFILEFORMAT;
+    capability.hContainer = nullptr;
     session->fileFormat = chooseFileFormat(queryCapability(*session, capability));
 }
 

@@ -220,6 +220,11 @@ void openDsm()
 {
     TwainSession* session = currentSession;
     if (!session) return;
+    // A manager left open (no default source, a source that would not open or
+    // enable) is used as it is: a manager refuses a second open, and the
+    // refusal would clear the flag of a manager that stays open, so that no
+    // later request could ever close or reopen it.
+    if (session->dsmOpen) return;
     HWND parent = session->ownerWindow;
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent);
     session->dsmOpen = code == TWRC_SUCCESS;

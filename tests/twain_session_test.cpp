@@ -273,6 +273,29 @@ TEST_F(Session, NoDefaultSourceOrRefusedOpenLeavesTheManagerOpenAndReportsNothin
     EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
 }
 
+TEST_F(Session, ManagerLeftOpenWithoutADefaultSourceServesTheNextRequests)
+{
+    // No default source leaves the manager open; the user then chooses one.
+    // An open manager is not opened a second time (a manager refuses that,
+    // which would leave it open behind a cleared flag for good).
+    createSession(owner);
+    script->getDefault = TWRC_FAILURE;
+    acquire();
+    ASSERT_EQ(1, currentSession->dsmOpen);
+    size_t from = mark();
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    EXPECT_EQ((Names{"USERSELECT", "CLOSEDSM"}), namesSince(from));
+    EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
+    EXPECT_EQ(0, currentSession->dsmOpen);
+
+    from = mark();
+    acquire();
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    scan();
+    EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif"}), takeAllFiles());
+}
+
 TEST_F(Session, RefusedCloseShowsTheCloseMessageOnceAndASecondCloseMakesNoCall)
 {
     BoxCloser boxes;
@@ -381,6 +404,7 @@ TEST_F(Session, OnePageIsPublishedDuringTheBatchAndHandedOverOnce)
     EXPECT_EQ(0, mechanisms.conType);
     EXPECT_EQ(nullptr, mechanisms.container);
     EXPECT_EQ(TWON_ENUMERATION, formats.conType) << "the same record, only Cap changed";
+    EXPECT_EQ(nullptr, formats.container) << "the freed handle of the first answer is not passed on";
 
     EXPECT_EQ(STATUS_SIGNALLED, takeStatus());
     EXPECT_EQ(temp + "kel0.tif", takeFile());
@@ -481,6 +505,8 @@ TEST_F(Session, FormatChoiceFollowsTheSourcesListsAcrossAcquisitions)
         const char* file;
     };
     Capability noList = {TWRC_FAILURE, 0, 0, 0, {}};
+    Capability noContainer = list(TWON_ENUMERATION, {TWFF_PNG});
+    noContainer.noContainer = 1;
     Capability lying = list(TWON_ENUMERATION, {TWFF_PNG});
     lying.numItems = 100000; // more than the container holds
     const Step steps[] = {
@@ -494,6 +520,8 @@ TEST_F(Session, FormatChoiceFollowsTheSourcesListsAcrossAcquisitions)
         {"formats not given", list(TWON_ENUMERATION, {TWSX_FILE}), noList, true, 0xFFFF, "kel0.tmp"},
         {"no known format", list(TWON_ENUMERATION, {TWSX_FILE}), list(TWON_ENUMERATION, {TWFF_PICT, TWFF_XBM}), true, 0xFFFF, "kel1.tmp"},
         {"mechanisms not given", noList, list(TWON_ENUMERATION, {TWFF_TIFF}), true, TWFF_TIFF, "kel1.tif"},
+        // Success without a container: nothing to read, nothing to free.
+        {"formats answered without a container", list(TWON_ENUMERATION, {TWSX_FILE}), noContainer, true, 0xFFFF, "kel2.tmp"},
     };
     createSession(owner);
     for (const Step& step : steps) {
@@ -505,6 +533,9 @@ TEST_F(Session, FormatChoiceFollowsTheSourcesListsAcrossAcquisitions)
         scan();
         Names names = namesSince(from);
         EXPECT_EQ(step.formatsAsked, std::count(names.begin(), names.end(), "GET IMAGEFILEFORMAT") == 1);
+        if (step.formatsAsked)
+            EXPECT_EQ(nullptr, callsNamed("GET IMAGEFILEFORMAT").back().container)
+                << "a handle already freed is never handed back to the source";
         auto setups = callsNamed("SETUPFILEXFER SET");
         ASSERT_FALSE(setups.empty());
         EXPECT_EQ(step.format, setups.back().format);

@@ -241,6 +241,7 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             return TWRC_FAILURE;
         }
         if (answer->rc != TWRC_SUCCESS) return answer->rc;
+        if (answer->noContainer) return TWRC_SUCCESS;
         capability->hContainer = makeContainer(*answer, &capability->ConType);
         return TWRC_SUCCESS;
     }

@@ -27,6 +27,7 @@ struct Capability {
     TW_UINT32 numItems;  // what the container says it holds
     int itemCount;       // how many items it really holds
     TW_UINT16 items[16];
+    int noContainer;     // answers TWRC_SUCCESS and leaves the record as it came
 };
 
 // One transfer, in the order the library makes them.
