@@ -8,28 +8,32 @@
 
 namespace dovrikna {
 
-ImageFileNode::ImageFileNode(TW_UINT16 fileFormat)
+bool pickTempFileName(const char* extension, char (&path)[MAX_PATH])
 {
     path[0] = '\0';
-    const char* extension = fileExtension(fileFormat);
-
     char tempDirectory[MAX_PATH];
     DWORD length = GetTempPathA(MAX_PATH, tempDirectory);
-    if (length == 0 || length >= MAX_PATH) return;
+    if (length == 0 || length >= MAX_PATH) return false;
 
     // The lowest number whose file does not exist yet. Nothing reserves the
     // name: the source creates the file during the transfer.
     for (int number = 0; number < INT_MAX; ++number) {
         std::string candidate = tempFileName(tempDirectory, number, extension);
-        if (candidate.empty()) return;
+        if (candidate.empty()) return false;
         WIN32_FIND_DATAA found;
         unique_find_handle search(FindFirstFileA(candidate.c_str(), &found));
         if (!search) {
             candidate.copy(path, candidate.size());
             path[candidate.size()] = '\0';
-            return;
+            return true;
         }
     }
+    return false;
+}
+
+ImageFileNode::ImageFileNode(TW_UINT16 fileFormat)
+{
+    pickTempFileName(fileExtension(fileFormat), path);
 }
 
 ImageFileList::~ImageFileList()

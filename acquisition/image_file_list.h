@@ -24,6 +24,11 @@ public:
     ImageFileNode* next = nullptr;
 };
 
+// The first free temp file name "kel<n><extension>" in the temp directory;
+// false, with an empty path, when the temp directory is too long for a
+// transfer's file name.
+bool pickTempFileName(const char* extension, char (&path)[MAX_PATH]);
+
 // Owns its nodes; they are only ever appended.
 class ImageFileList {
 public:

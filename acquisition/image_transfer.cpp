@@ -66,6 +66,28 @@ void dropPendingTransfers(TwainSession& session)
     callDsm(&session.sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pendingTransfers);
 }
 
+// A source that ignores the name it was given writes to a name of its own,
+// often the same one for every page, so the next page of the batch would
+// overwrite this one before the Java side has it. The page is copied at once
+// to a free temp name of ours, keeping the extension the source chose; the
+// source's file stays where it put it. When no copy can be made, the page is
+// handed over where the source wrote it.
+void keepPageWrittenElsewhere(const char* written, ImageFileNode& node)
+{
+    const char* name = written;
+    for (const char* c = written; *c; ++c)
+        if (*c == '\\' || *c == '/' || *c == ':') name = c + 1;
+    const char* extension = std::strrchr(name, '.');
+    if (!extension || std::strlen(extension) > 16) extension = "";
+
+    char copy[MAX_PATH];
+    if (pickTempFileName(extension, copy) && CopyFileA(written, copy, TRUE)) {
+        std::memcpy(node.path, copy, std::strlen(copy) + 1);
+        return;
+    }
+    std::memcpy(node.path, written, std::strlen(written) + 1);
+}
+
 // One transfer, as transferOneFile, telling also whether MSG_ENDXFER was sent.
 TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& pending, bool& ended)
 {
@@ -108,7 +130,7 @@ TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& p
             written.FileName[sizeof written.FileName - 1] = '\0';
             std::size_t length = std::strlen(written.FileName);
             if (length > 0 && length < sizeof node->path && fileExists(written.FileName)) {
-                std::memcpy(node->path, written.FileName, length + 1);
+                keepPageWrittenElsewhere(written.FileName, *node);
                 code = TWRC_XFERDONE;
             }
         }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
@@ -137,6 +139,12 @@ protected:
     std::string temp;
     HWND owner = nullptr;
 };
+
+std::string contentsOf(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
 
 Transfer done(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_XFERDONE, TWRC_SUCCESS, count, 1, "", 0}; }
 Transfer cancelled(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_CANCEL, TWRC_SUCCESS, count, 0, "", 0}; }
@@ -621,7 +629,31 @@ TEST_F(Session, SourceThatWritesElsewhereIsAskedWhereAndAFileNowhereFailsThePage
                       {"SETUPFILEXFER GET"}, kFinish}),
               namesSince(0));
     EXPECT_EQ(TWM_ACQUIRE_FAILED, currentSession->finalReport);
-    EXPECT_EQ((std::vector<std::string>{elsewhere}), takeAllFiles());
+    // The page is kept under a temp name of ours, with the source's extension.
+    EXPECT_EQ((std::vector<std::string>{temp + "kel0.bmp"}), takeAllFiles());
+    EXPECT_EQ("standin page 1\n", contentsOf(temp + "kel0.bmp"));
+    EXPECT_TRUE(fileExists(elsewhere)) << "the source's own file stays";
+}
+
+TEST_F(Session, PagesASourceWritesUnderOneNameOfItsOwnAreEachKept)
+{
+    // The source ignores the names it is given and writes every page to the
+    // same file: each page must be kept before the next one overwrites it.
+    std::string elsewhere = temp + "TWAIN.TMP";
+    Transfer page = done(1);
+    page.write = 2;
+    std::strcpy(page.elsewhere, elsewhere.c_str());
+    Transfer last = page;
+    last.count = 0;
+    setTransfers({page, page, last});
+    createSession(owner);
+    acquire();
+    scan();
+    std::vector<std::string> paths = takeAllFiles();
+    ASSERT_EQ(3u, paths.size());
+    for (size_t i = 0; i < paths.size(); ++i)
+        EXPECT_EQ("standin page " + std::to_string(i + 1) + "\n", contentsOf(paths[i])) << paths[i];
+    EXPECT_EQ(temp + "kel0.TMP", paths[0]);
 }
 
 TEST_F(Session, ClosingTheSourceWithoutScanningEndsTheAcquisitionCancelled)
