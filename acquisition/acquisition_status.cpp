@@ -20,4 +20,10 @@ int takeStatusLeavingIdle()
     return acquisitionStatus.exchange(STATUS_IDLE);
 }
 
+bool signalIfStillPending()
+{
+    int expected = STATUS_PENDING;
+    return acquisitionStatus.compare_exchange_strong(expected, STATUS_SIGNALLED);
+}
+
 } // namespace dovrikna

@@ -310,6 +310,12 @@ void startAcquisition()
 {
     TwainSession* session = currentSession;
     if (!session) return;
+    // The files of an earlier acquisition are still being handed over, and
+    // the request's STATUS_PENDING hid the path that waits in the block: it is
+    // signalled again, so that the Java side takes it and the hand-over goes
+    // on (this acquisition's pages follow those files). Had the Java side
+    // taken the path already, its TWM_NEXT_FILE would have come first.
+    if (session->handOverOpen) signalIfStillPending();
     openDsm();
     if (!session->sourceIdentityValid) chooseSource(true);
     if (session->sourceIdentityValid) {

@@ -656,6 +656,29 @@ TEST_F(Session, PagesASourceWritesUnderOneNameOfItsOwnAreEachKept)
     EXPECT_EQ(temp + "kel0.TMP", paths[0]);
 }
 
+TEST_F(Session, AcquisitionRequestedWhileAPathWaitsSignalsThePathAgain)
+{
+    setTransfers({done(1), done(0)});
+    createSession(owner);
+    acquire();
+    scan();
+    ASSERT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
+    // The Java side asks for a new acquisition without taking the waiting
+    // path: its request stores STATUS_PENDING over the signal.
+    acquisitionStatus.store(STATUS_PENDING);
+    acquire();
+    EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load()) << "the waiting path is signalled again";
+    scan();
+    EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif", temp + "kel1.tif", temp + "kel2.tif",
+                                        temp + "kel3.tif"}),
+              takeAllFiles());
+
+    // With nothing left to hand over, a request's STATUS_PENDING stays.
+    acquisitionStatus.store(STATUS_PENDING);
+    acquire();
+    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+}
+
 TEST_F(Session, ClosingTheSourceWithoutScanningEndsTheAcquisitionCancelled)
 {
     createSession(owner);
