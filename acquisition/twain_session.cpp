@@ -235,6 +235,10 @@ void closeDsm()
 {
     TwainSession* session = currentSession;
     if (!session || !session->dsmOpen) return;
+    // A manager refuses to close while one of its sources is open (a
+    // selection made while a source is up): it stays open for that source,
+    // whose close is followed by the manager's.
+    if (session->sourceOpen) return;
     HWND parent = session->ownerWindow;
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
     session->dsmOpen = 0;
@@ -250,7 +254,14 @@ bool chooseSource(bool useDefault)
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_IDENTITY,
                              useDefault ? MSG_GETDEFAULT : MSG_USERSELECT, &chosen);
     if (code != TWRC_SUCCESS) return false;
-    session->sourceIdentity = chosen;
+    if (session->sourceOpen) {
+        // The open source is addressed by its identity until it is closed.
+        session->chosenIdentity = chosen;
+        session->chosenWaiting = true;
+    } else {
+        session->sourceIdentity = chosen;
+        session->chosenWaiting = false;
+    }
     session->sourceIdentityValid = 1;
     return true;
 }
@@ -303,6 +314,10 @@ bool closeSource()
     if (!session || !session->dsmOpen || !session->sourceOpen) return false;
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &session->sourceIdentity);
     session->sourceOpen = 0;
+    if (session->chosenWaiting) {
+        session->sourceIdentity = session->chosenIdentity;
+        session->chosenWaiting = false;
+    }
     return code == TWRC_SUCCESS;
 }
 

@@ -52,6 +52,10 @@ public:
     std::vector<UINT> keptRequests;
     // True from an acquisition's first completed file until its final report.
     bool handOverOpen = false;
+    // A source chosen while another one is open; it replaces sourceIdentity
+    // when the open source has been closed.
+    TW_IDENTITY chosenIdentity = {};
+    bool chosenWaiting = false;
 };
 
 extern TwainSession* currentSession;

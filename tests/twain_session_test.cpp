@@ -304,6 +304,31 @@ TEST_F(Session, ManagerLeftOpenWithoutADefaultSourceServesTheNextRequests)
     EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif"}), takeAllFiles());
 }
 
+TEST_F(Session, SelectionWhileASourceIsUpKeepsItAndItsManagerOpenAndTakesEffectAfter)
+{
+    createSession(owner);
+    acquire();
+    size_t from = mark();
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    EXPECT_EQ((Names{"USERSELECT"}), namesSince(from)) << "the manager stays open for the open source";
+    EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
+    EXPECT_EQ(1, currentSession->dsmOpen);
+
+    scan();
+    EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif"}), takeAllFiles());
+    auto closes = callsNamed("CLOSEDS");
+    ASSERT_EQ(1u, closes.size());
+    EXPECT_STREQ("Standin Default", closes[0].identityIn.ProductName) << "the open source is closed";
+    EXPECT_EQ(0, currentSession->dsmOpen);
+
+    from = mark();
+    acquire();
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_STREQ("Standin Scanner", callsNamed("OPENDS").back().identityIn.ProductName)
+        << "the chosen source is used from the next acquisition on";
+}
+
 TEST_F(Session, RefusedCloseShowsTheCloseMessageOnceAndASecondCloseMakesNoCall)
 {
     BoxCloser boxes;
