@@ -334,6 +334,9 @@ void startAcquisition()
     openDsm();
     if (!session->sourceIdentityValid) chooseSource(true);
     if (session->sourceIdentityValid) {
+        // A source that opened but would not enable is still open; when the
+        // user has chosen another one since, it is closed to make way.
+        if (session->sourceOpen && !session->sourceEnabled && session->chosenWaiting) closeSource();
         openSource();
         enableSource();
     }

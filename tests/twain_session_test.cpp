@@ -329,6 +329,26 @@ TEST_F(Session, SelectionWhileASourceIsUpKeepsItAndItsManagerOpenAndTakesEffectA
         << "the chosen source is used from the next acquisition on";
 }
 
+TEST_F(Session, SourceChosenAfterOneThatWouldNotEnableReplacesItAtTheNextAcquisition)
+{
+    createSession(owner);
+    script->enableDs = TWRC_FAILURE;
+    acquire();
+    ASSERT_EQ(1, currentSession->sourceOpen);
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
+
+    script->enableDs = TWRC_SUCCESS;
+    size_t from = mark();
+    acquire();
+    EXPECT_EQ((Names{"CLOSEDS", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_STREQ("Standin Default", callsNamed("CLOSEDS").back().identityIn.ProductName);
+    EXPECT_STREQ("Standin Scanner", callsNamed("OPENDS").back().identityIn.ProductName);
+    scan();
+    EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif"}), takeAllFiles());
+}
+
 TEST_F(Session, RefusedCloseShowsTheCloseMessageOnceAndASecondCloseMakesNoCall)
 {
     BoxCloser boxes;
