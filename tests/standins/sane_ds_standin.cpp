@@ -44,18 +44,10 @@ void problem(const std::string& text)
     LeaveCriticalSection(&lock);
 }
 
+// Keeps the id the manager gave the source.
 void fillIdentity(TW_IDENTITY& identity)
 {
-    TW_UINT32 id = identity.Id;
-    std::memset(&identity, 0, sizeof identity);
-    identity.Id = id;
-    identity.Version.MajorNum = 1;
-    identity.ProtocolMajor = 1;
-    identity.ProtocolMinor = 9;
-    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    std::strcpy(identity.Manufacturer, "Standin");
-    std::strcpy(identity.ProductFamily, "Standin");
-    std::strcpy(identity.ProductName, "Standin Sane Scanner");
+    standin::fillStandinIdentity(identity, "Standin Sane Scanner", identity.Id);
 }
 
 // Tells the manager about an event, from the source's side.

@@ -58,19 +58,6 @@ LRESULT CALLBACK sourceWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-void fillIdentity(TW_IDENTITY& identity, const char* name, TW_UINT32 id)
-{
-    std::memset(&identity, 0, sizeof identity);
-    identity.Id = id;
-    identity.Version.MajorNum = 1;
-    identity.ProtocolMajor = 1;
-    identity.ProtocolMinor = 9;
-    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    std::strcpy(identity.Manufacturer, "Standin");
-    std::strcpy(identity.ProductFamily, "Standin");
-    std::strncpy(identity.ProductName, name, sizeof identity.ProductName - 1);
-}
-
 HGLOBAL makeContainer(const Capability& capability, TW_UINT16* conType)
 {
     std::vector<unsigned char> bytes;
@@ -148,11 +135,11 @@ TW_UINT16 toManager(Call& call, TW_UINT16 dat, TW_UINT16 msg, void* data)
         case MSG_USERSELECT:
             if (state < 3) problem("MSG_USERSELECT in state %d", state);
             if (script.selectModal) MessageBoxA(nullptr, "Standin select", "Standin Manager", MB_OK);
-            if (script.userSelect == TWRC_SUCCESS) fillIdentity(*identity, script.userSourceName, 7);
+            if (script.userSelect == TWRC_SUCCESS) fillStandinIdentity(*identity, script.userSourceName, 7);
             return script.userSelect;
         case MSG_GETDEFAULT:
             if (state < 3) problem("MSG_GETDEFAULT in state %d", state);
-            if (script.getDefault == TWRC_SUCCESS) fillIdentity(*identity, script.defaultSourceName, 8);
+            if (script.getDefault == TWRC_SUCCESS) fillStandinIdentity(*identity, script.defaultSourceName, 8);
             return script.getDefault;
         case MSG_OPENDS:
             if (state != 3) problem("MSG_OPENDS in state %d", state);

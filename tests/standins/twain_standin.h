@@ -8,11 +8,27 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "acquisition/twain_types.h"
 
 namespace standin {
 
 using namespace dovrikna;
+
+// The identity a stand-in source presents, under the given name and id.
+inline void fillStandinIdentity(TW_IDENTITY& identity, const char* name, TW_UINT32 id)
+{
+    std::memset(&identity, 0, sizeof identity);
+    identity.Id = id;
+    identity.Version.MajorNum = 1;
+    identity.ProtocolMajor = 1;
+    identity.ProtocolMinor = 9;
+    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    std::strcpy(identity.Manufacturer, "Standin");
+    std::strcpy(identity.ProductFamily, "Standin");
+    std::strncpy(identity.ProductName, name, sizeof identity.ProductName - 1);
+}
 
 // Messages a test posts to the source's window (created by MSG_ENABLEDS):
 // the source then answers MSG_PROCESSEVENT with MSG_XFERREADY or MSG_CLOSEDSREQ.
