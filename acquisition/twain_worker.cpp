@@ -3,6 +3,7 @@
 
 #include "acquisition/twain_worker.h"
 
+#include "acquisition/in_process_requests.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"
 #include "acquisition/twain_window.h"
@@ -29,16 +30,6 @@ const DWORD kStartingStopTimeoutMs = 200;
 const DWORD kTerminateTimeoutMs = 2000;
 // How long a request waits for a worker that is still making its queue.
 const DWORD kQueueTimeoutMs = 5000;
-
-// The three requests are thread messages. The same numbers arriving as window
-// messages (posted to TwainWindow) are no requests: forwarding or running them
-// would let a report echoed by the Launcher start work that Java never asked for.
-bool isRequest(const MSG& message)
-{
-    if (message.hwnd) return false;
-    return message.message == TWM_SELECT_SOURCE || message.message == TWM_ACQUIRE ||
-           message.message == TWM_NEXT_FILE;
-}
 
 HWND createTwainWindow(DWORD style, HWND parent)
 {
@@ -77,27 +68,7 @@ void runInProcessLoop()
 
     MSG message;
     SetEvent(loopEntered.get());
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (isRequest(message)) {
-            switch (message.message) {
-            case TWM_SELECT_SOURCE:
-                openDsm();
-                applyReport(chooseSource(false) ? TWM_SELECT_DONE : TWM_SELECT_FAILED);
-                closeDsm();
-                break;
-            case TWM_ACQUIRE:
-                startAcquisition();
-                break;
-            case TWM_NEXT_FILE:
-                deliverNextFile();
-                break;
-            }
-        }
-        if (!filterEvent(message)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-    }
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) handleInProcessMessage(message);
 
     // Only a stop for unloading ends the loop. The unloading thread may own
     // the parent window and cannot answer the notice of the child's end while

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "acquisition/in_process_requests.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
 #include "twain_test_support.h"
@@ -63,25 +64,7 @@ protected:
     void pumpWorker()
     {
         MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            switch (message.message) {
-            case TWM_SELECT_SOURCE:
-                openDsm();
-                applyReport(chooseSource(false) ? TWM_SELECT_DONE : TWM_SELECT_FAILED);
-                closeDsm();
-                break;
-            case TWM_ACQUIRE:
-                startAcquisition();
-                break;
-            case TWM_NEXT_FILE:
-                deliverNextFile();
-                break;
-            }
-            if (!filterEvent(message)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-        }
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) handleInProcessMessage(message);
     }
 
     void post(UINT request) { PostThreadMessageA(GetCurrentThreadId(), request, 0, 0); }

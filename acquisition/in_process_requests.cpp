@@ -1,0 +1,41 @@
+// Before windows.h, whose STATUS_PENDING macro would hide the status names.
+#include "acquisition/acquisition_status.h"
+
+#include "acquisition/in_process_requests.h"
+
+#include "acquisition/twain_messages.h"
+#include "acquisition/twain_session.h"
+
+namespace dovrikna {
+
+bool isRequest(const MSG& message)
+{
+    if (message.hwnd) return false;
+    return message.message == TWM_SELECT_SOURCE || message.message == TWM_ACQUIRE ||
+           message.message == TWM_NEXT_FILE;
+}
+
+void handleInProcessMessage(MSG& message)
+{
+    if (isRequest(message)) {
+        switch (message.message) {
+        case TWM_SELECT_SOURCE:
+            openDsm();
+            applyReport(chooseSource(false) ? TWM_SELECT_DONE : TWM_SELECT_FAILED);
+            closeDsm();
+            break;
+        case TWM_ACQUIRE:
+            startAcquisition();
+            break;
+        case TWM_NEXT_FILE:
+            deliverNextFile();
+            break;
+        }
+    }
+    if (!filterEvent(message)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+} // namespace dovrikna
