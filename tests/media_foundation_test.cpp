@@ -79,7 +79,7 @@ TEST_F(MediaFoundationTest, EachClipsFirstFrameMatchesFfmpegsAndComesFromTheCach
     struct Clip {
         const char* file;
         int width, height;
-    } const clips[] = {{"h264.mp4", 318, 240}, {"mjpeg.avi", 240, 180}, {"bgr24.avi", 320, 240}};
+    } const clips[] = {{"h264.mp4", 318, 240}, {"mjpeg.avi", 240, 180}, {"clip.avi", 320, 240}};
     for (const Clip& clip : clips) {
         SCOPED_TRACE(clip.file);
         const std::vector<unsigned char> reference = readFile(besideProgram(clip.file) + ".bgr");
@@ -128,6 +128,19 @@ TEST_F(MediaFoundationTest, ATextFileNamedMp4GivesMinusOneAndTouchesNothing)
     DeleteFileA(path.c_str());
     EXPECT_EQ((std::vector<jint>{320, 240}), jvm.ints(size));
     EXPECT_EQ(std::vector<jbyte>(64, 0x5A), jvm.bytes(pixels));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MediaFoundationTest, TheUnloadEndsMediaFoundation)
+{
+    jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(320 * 240 * 3, 0x5A));
+    ASSERT_EQ(0, thumbnail(besideProgram("clip.avi"), jvm.newIntArray({320, 240}), pixels));
+    ASSERT_NE(nullptr, GetModuleHandleA("mfreadwrite.dll"));
+    lib.unload(); // MFShutdown inside the unload, under the loader lock: must not hang
+    EXPECT_EQ(nullptr, GetModuleHandleA("mfreadwrite.dll"));
 }
 
 } // namespace
