@@ -40,7 +40,9 @@ RgbLayout planRgbLayout(std::int32_t width, std::int32_t height, unsigned bytesP
                         std::size_t bufferBytes, std::int32_t typeStride, bool defaultTopDown);
 
 // Writes the header and the rows of a frame planned by planRgbLayout into
-// out, which holds dibFrameBytes(width, height) bytes. Padding bytes are 0.
+// out, which holds dibFrameBytes(width, height) bytes; source holds the
+// bufferBytes the plan was made for, and the layout is a usable one. Padding
+// bytes are 0.
 void packDibFrame(const unsigned char* source, const RgbLayout& layout, std::int32_t width,
                   std::int32_t height, unsigned bytesPerPixel, unsigned char* out);
 
