@@ -23,9 +23,9 @@ namespace {
 
 // The last frame grabbed, exactly as the detector wrote it (a 40-byte
 // BITMAPINFOHEADER, then 3 bytes per pixel) or as Media Foundation's frame
-// was laid out to match, and the path it came from. The
-// frame and its key change together, and only after a grab succeeded. No
-// lock: the Java side makes one call at a time.
+// was laid out to match, and the path it came from. The frame and its key
+// change together, and only after a grab succeeded. No lock: the Java side
+// makes one call at a time.
 struct ThumbnailCache {
     unique_heap_block frameBuffer;
     std::size_t frameBytes = 0;
