@@ -329,8 +329,10 @@ void startAcquisition()
     // the request's STATUS_PENDING hid the path that waits in the block: it is
     // signalled again, so that the Java side takes it and the hand-over goes
     // on (this acquisition's pages follow those files). Had the Java side
-    // taken the path already, its TWM_NEXT_FILE would have come first.
-    if (session->handOverOpen) signalIfStillPending();
+    // taken the path already, its TWM_NEXT_FILE would have come first. A poll
+    // since the request may have left STATUS_IDLE: the signal is stored
+    // whatever the status is now, since only this thread reports.
+    if (session->handOverOpen) applyReport(TWM_FILE_READY);
     openDsm();
     if (!session->sourceIdentityValid) chooseSource(true);
     if (session->sourceIdentityValid) {

@@ -692,8 +692,10 @@ TEST_F(Session, AcquisitionRequestedWhileAPathWaitsSignalsThePathAgain)
     scan();
     ASSERT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
     // The Java side asks for a new acquisition without taking the waiting
-    // path: its request stores STATUS_PENDING over the signal.
+    // path: its request stores STATUS_PENDING over the signal, and its poll
+    // takes that before the worker sees the request.
     acquisitionStatus.store(STATUS_PENDING);
+    EXPECT_EQ(STATUS_PENDING, takeStatus());
     acquire();
     EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load()) << "the waiting path is signalled again";
     scan();
