@@ -29,6 +29,12 @@ inline standin::Transfer page(TW_UINT16 rc, TW_UINT16 countAfter)
 
 struct Scanning {
     Scanning(LibraryUnderTest& lib, fakejvm::FakeJvm& jvm) : lib(lib), jvm(jvm) {}
+    ~Scanning()
+    {
+        if (dsm.module) FreeLibrary(dsm.module);
+    }
+    Scanning(const Scanning&) = delete;
+    Scanning& operator=(const Scanning&) = delete;
 
     bool loadManager() { return dsm.load() && (script = dsm.script()) != nullptr; }
 
