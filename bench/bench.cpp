@@ -81,26 +81,32 @@ void measure(int rounds, int batch, const std::function<void()>& library, const 
     }
 }
 
-// LoadLibrary + FreeLibrary of the library, against an empty DLL. Runs while
-// nothing else holds the library, so that each load is a real one.
+// LoadLibrary + FreeLibrary of the library, against an empty DLL, and each
+// half on its own. Runs while nothing else holds the library, so that each
+// load is a real one.
 void loadAndUnload()
 {
-    std::vector<double> library, floor;
+    std::vector<double> library[3], floor[3]; // load + unload, load, unload
     bool loaded = true;
-    measure(shortRun ? 2 : 15, shortRun ? 1 : 4,
-            [&] {
-                HMODULE module = LoadLibraryA("dovrikna.dll");
-                loaded = loaded && module;
-                FreeLibrary(module);
-            },
-            [&] {
-                HMODULE module = LoadLibraryA("bench_empty.dll");
-                loaded = loaded && module;
-                FreeLibrary(module);
-            },
-            library, floor);
+    auto cycle = [&](const char* file, std::vector<double>* times) {
+        const double start = nowMicroseconds();
+        HMODULE module = LoadLibraryA(file);
+        const double middle = nowMicroseconds();
+        loaded = loaded && module;
+        FreeLibrary(module);
+        const double end = nowMicroseconds();
+        times[0].push_back(end - start);
+        times[1].push_back(middle - start);
+        times[2].push_back(end - middle);
+    };
+    for (int round = 0; round < (shortRun ? 2 : 41); ++round) {
+        cycle(round % 2 ? "bench_empty.dll" : "dovrikna.dll", round % 2 ? floor : library);
+        cycle(round % 2 ? "dovrikna.dll" : "bench_empty.dll", round % 2 ? library : floor);
+    }
     if (!loaded) return fail("LoadLibrary of dovrikna.dll or bench_empty.dll");
-    report("LoadLibrary + FreeLibrary", library, floor, 3.0);
+    report("LoadLibrary + FreeLibrary", library[0], floor[0], 3.0);
+    report("  LoadLibrary alone", library[1], floor[1], 3.0);
+    report("  FreeLibrary alone", library[2], floor[2], 3.0);
 }
 
 // A cache hit of getVideoThumbnail0, against copying the same bytes between
