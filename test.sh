@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
-#  - the decision code, natively, under the address and UB sanitizers;
+#  - the decision code, natively, under the address and UB sanitizers, and
+#    each of its fuzz targets for 30 seconds (fuzz/run);
 #  - the full suite against the 32-bit library under Wine;
 #  - the smoke suite against the 64-bit library under 64-bit Wine.
 # Windows need a display, so the Wine suites run inside xvfb-run.
@@ -14,6 +15,7 @@ cmake --build "$root/build/native" -j "$(nproc)"
 
 status=0
 (cd "$root/build/native" && ctest --output-on-failure) || status=1
+"$root/fuzz/run" 30 || status=1
 
 for arch in win64 win32; do
     dir="$root/build/$arch"

@@ -1,7 +1,7 @@
 #include "acquisition/image_file_list.h"
 
-#include <climits>
 #include <string>
+#include <vector>
 
 #include "acquisition/transfer_rules.h"
 #include "frame/win_handles.h"
@@ -15,20 +15,25 @@ bool pickTempFileName(const char* extension, char (&path)[MAX_PATH])
     DWORD length = GetTempPathA(MAX_PATH, tempDirectory);
     if (length == 0 || length >= MAX_PATH) return false;
 
-    // The lowest number whose file does not exist yet. Nothing reserves the
-    // name: the source creates the file during the transfer.
-    for (int number = 0; number < INT_MAX; ++number) {
-        std::string candidate = tempFileName(tempDirectory, number, extension);
-        if (candidate.empty()) return false;
-        WIN32_FIND_DATAA found;
-        unique_find_handle search(FindFirstFileA(candidate.c_str(), &found));
-        if (!search) {
-            candidate.copy(path, candidate.size());
-            path[candidate.size()] = '\0';
-            return true;
-        }
+    // The lowest number whose file does not exist yet, from one enumeration
+    // of the folder's kel*<extension> names (short names too, which a lookup
+    // by name would match as well). Nothing reserves the name: the source
+    // creates the file during the transfer.
+    const std::string pattern = std::string(tempDirectory) + "kel*" + extension;
+    std::vector<int> taken;
+    WIN32_FIND_DATAA found;
+    unique_find_handle search(FindFirstFileA(pattern.c_str(), &found));
+    if (search) {
+        do {
+            taken.push_back(tempFileNumber(found.cFileName, extension));
+            taken.push_back(tempFileNumber(found.cAlternateFileName, extension));
+        } while (FindNextFileA(search.get(), &found));
     }
-    return false;
+    const std::string candidate = tempFileName(tempDirectory, lowestFreeNumber(taken), extension);
+    if (candidate.empty()) return false;
+    candidate.copy(path, candidate.size());
+    path[candidate.size()] = '\0';
+    return true;
 }
 
 ImageFileNode::ImageFileNode(TW_UINT16 fileFormat)

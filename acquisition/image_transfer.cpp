@@ -204,7 +204,10 @@ void closeRequested(TwainSession& session)
 bool filterEvent(MSG& message)
 {
     TwainSession* session = currentSession;
-    if (!session) return false;
+    // Events are an enabled source's: with none, the manager has nothing to
+    // take (a strict one refuses the call), and every message would still pay
+    // for its call.
+    if (!session || !session->sourceEnabled) return false;
     TW_EVENT event;
     std::memset(&event, 0, sizeof event);
     event.pEvent = &message;

@@ -1,5 +1,6 @@
 #include "acquisition/transfer_rules.h"
 
+#include <climits>
 #include <cstdio>
 
 namespace dovrikna {
@@ -32,6 +33,18 @@ std::vector<TW_UINT16> readList(const unsigned char* bytes, std::size_t size,
     for (std::size_t i = 0; i < count; ++i)
         items.push_back(readUint16(bytes + listOffset + i * sizeof(TW_UINT16)));
     return items;
+}
+
+char foldAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalFolded(const char* a, const char* b)
+{
+    for (; *a && *b; ++a, ++b)
+        if (foldAscii(*a) != foldAscii(*b)) return false;
+    return *a == *b;
 }
 
 } // namespace
@@ -109,6 +122,33 @@ std::string tempFileName(const std::string& tempDirectory, int number, const cha
     std::string path = tempDirectory + "kel" + digits + extension;
     if (path.size() > kMaxTransferPath) return {};
     return path;
+}
+
+int tempFileNumber(const char* fileName, const char* extension)
+{
+    for (int i = 0; i < 3; ++i) // stops at the terminator of a shorter name
+        if (foldAscii(fileName[i]) != "kel"[i]) return -1;
+    const char* digits = fileName + 3;
+    long long number = 0;
+    const char* p = digits;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        number = number * 10 + (*p - '0');
+        if (number > INT_MAX) return -1;
+    }
+    const std::size_t count = static_cast<std::size_t>(p - digits);
+    if (count == 0 || (count > 1 && digits[0] == '0')) return -1;
+    return equalFolded(p, extension) ? static_cast<int>(number) : -1;
+}
+
+int lowestFreeNumber(const std::vector<int>& taken)
+{
+    // Among n taken numbers one of 0..n is free: larger ones need no mark.
+    std::vector<bool> used(taken.size() + 1);
+    for (int number : taken)
+        if (number >= 0 && static_cast<std::size_t>(number) < used.size()) used[number] = true;
+    std::size_t free = 0;
+    while (used[free]) ++free;
+    return static_cast<int>(free);
 }
 
 } // namespace dovrikna

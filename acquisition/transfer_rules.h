@@ -43,6 +43,15 @@ const char* fileExtension(TW_UINT16 format);
 // than kMaxTransferPath.
 std::string tempFileName(const std::string& tempDirectory, int number, const char* extension);
 
+// The number n of a file name "kel<n><extension>" as tempFileName writes it
+// (decimal, no sign, no leading zero), its letters in either case as the file
+// system matches them; -1 for every other name.
+int tempFileNumber(const char* fileName, const char* extension);
+
+// The lowest number 0, 1, 2, ... that is not among `taken` (which may hold
+// duplicates and -1 for names that carry none).
+int lowestFreeNumber(const std::vector<int>& taken);
+
 } // namespace dovrikna
 
 #endif

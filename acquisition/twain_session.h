@@ -22,8 +22,9 @@ bool chooseSource(bool useDefault);
 void startAcquisition();
 // TWM_NEXT_FILE: publish the next file, or end the acquisition.
 void deliverNextFile();
-// Offers one retrieved message to the open source; true when the source took
-// it, in which case it is neither translated nor dispatched.
+// Offers one retrieved message to the enabled source (no call while none is
+// enabled); true when the source took it, in which case it is neither
+// translated nor dispatched.
 bool filterEvent(MSG& message);
 
 } // namespace dovrikna

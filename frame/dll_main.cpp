@@ -1,4 +1,5 @@
 #include "frame/library.h"
+#include "frame/unique_handle.h"
 
 // The system loader's entry point. Every reason succeeds: a failed step of the
 // load sequence leaves its part of the library inert rather than failing the
@@ -18,3 +19,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     }
     return TRUE;
 }
+
+#ifdef DOVRIKNA_COUNT_OWNERS
+// Builds for the soak runs only: the owners that hold a resource now.
+extern "C" __declspec(dllexport) long dovrikna_live_owners()
+{
+    return dovrikna::liveOwners.load();
+}
+#endif

@@ -1,10 +1,10 @@
 #include "library_under_test.h"
 
-LibraryUnderTest::LibraryUnderTest()
+LibraryUnderTest::LibraryUnderTest(const char* file)
 {
-    module_ = LoadLibraryA("dovrikna.dll");
+    module_ = LoadLibraryA(file);
     if (!module_) {
-        missing = "dovrikna.dll (LoadLibraryA failed)";
+        missing = std::string(file) + " (LoadLibraryA failed)";
         return;
     }
 #define DOVRIKNA_RESOLVE_NATIVE(name, bytes, result, args)                                          \

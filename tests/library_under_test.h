@@ -28,8 +28,8 @@
 
 class LibraryUnderTest {
 public:
-    // Loads dovrikna.dll from the test program's folder.
-    LibraryUnderTest();
+    // Loads dovrikna.dll from the test program's folder, or the given file.
+    explicit LibraryUnderTest(const char* file = "dovrikna.dll");
     ~LibraryUnderTest() { unload(); }
     LibraryUnderTest(const LibraryUnderTest&) = delete;
     LibraryUnderTest& operator=(const LibraryUnderTest&) = delete;

@@ -414,21 +414,29 @@ TEST_F(Session, DeletingTheSessionClosesAnOpenManagerAndDestroysTheOwner)
     EXPECT_EQ(nullptr, dsmEntry) << "the manager was freed";
 }
 
-TEST_F(Session, MessagesNotForAnOpenSourceAreNotTaken)
+TEST_F(Session, MessagesAreOfferedOnlyWhileTheSourceIsEnabled)
 {
     createSession(owner);
     MSG message = {owner, WM_USER + 100, 0, 0, 0, {0, 0}};
     EXPECT_FALSE(filterEvent(message));
-    auto calls = loggedCalls(dsm);
-    ASSERT_EQ(1u, calls.size()) << "every message is offered, with or without a source";
-    EXPECT_EQ("PROCESSEVENT", callName(calls[0]));
-    EXPECT_EQ(0, calls[0].twMessageIn);
-    EXPECT_EQ(WM_USER + 100, calls[0].eventMessage);
+    EXPECT_EQ(0u, loggedCalls(dsm).size()) << "offered with no source enabled";
 
     acquire();
     MSG forSource = {dsm.sourceWindow(), WM_MOUSEMOVE, 0, 0, 0, {0, 0}};
     EXPECT_TRUE(filterEvent(forSource));
     EXPECT_FALSE(filterEvent(message));
+
+    // After the batch has closed the source and the manager, the worker's
+    // further messages are not the manager's to see.
+    scan();
+    EXPECT_EQ(STATUS_SIGNALLED, takeStatus());
+    for (int i = 0; i < 20; ++i) post(WM_USER + 100);
+    takeFile();
+    auto calls = loggedCalls(dsm);
+    auto closed = std::find_if(calls.begin(), calls.end(), [](const Call& c) { return callName(c) == "CLOSEDSM"; });
+    ASSERT_NE(calls.end(), closed);
+    EXPECT_EQ(0, std::count_if(closed, calls.end(), [](const Call& c) { return callName(c) == "PROCESSEVENT"; }))
+        << "MSG_PROCESSEVENT calls after MSG_CLOSEDSM";
 }
 
 TEST_F(Session, OnePageIsPublishedDuringTheBatchAndHandedOverOnce)

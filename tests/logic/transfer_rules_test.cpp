@@ -62,6 +62,45 @@ TEST(TempFileName, NumberAndExtensionAfterTheDirectoryAndNothingTooLong)
     EXPECT_EQ("", tempFileName(std::string(300, 'x') + "\\", 0, ".tif"));
 }
 
+TEST(TempFileName, TheNumberOfAnEnumeratedNameIsTheOneAProbeByNameWouldFind)
+{
+    const struct {
+        const char* name;
+        const char* extension;
+        int number;
+    } rows[] = {
+        {"kel0.tif", ".tif", 0}, {"kel17.tif", ".tif", 17}, {"KEL3.TIF", ".tif", 3}, {"Kel9.Jpg", ".jpg", 9},
+        {"kel2147483647.png", ".png", 2147483647},
+        // Not names tempFileName writes for this extension.
+        {"kel00.tif", ".tif", -1}, {"kel01.tif", ".tif", -1}, {"kel.tif", ".tif", -1}, {"kel-1.tif", ".tif", -1},
+        {"kel+1.tif", ".tif", -1}, {"kel 1.tif", ".tif", -1}, {"kel1.tiff", ".tif", -1}, {"kel1.ti", ".tif", -1},
+        {"kel1.tif.tmp", ".tif", -1}, {"kel1.jpg", ".tif", -1}, {"kelx1.tif", ".tif", -1}, {"ke", ".tif", -1},
+        {"", ".tif", -1}, {"KEL1~1.TIF", ".tif", -1}, {"kel2147483648.png", ".png", -1},
+        {"kel99999999999999999999.tif", ".tif", -1},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.number, tempFileNumber(row.name, row.extension)) << row.name << " " << row.extension;
+}
+
+TEST(TempFileName, LowestFreeNumberOfAnyTakenSet)
+{
+    const struct {
+        std::vector<int> taken;
+        int free;
+    } rows[] = {
+        {{}, 0}, {{-1, -1}, 0}, {{1, 2}, 0}, {{0}, 1}, {{0, 1}, 2}, {{1, 0, 3}, 2}, {{0, 0, 0}, 1},
+        {{2, 1, 0, -1, 5, 4}, 3}, {{0, 1, 2, 2147483647}, 3}, {{2147483647}, 0},
+    };
+    for (const auto& row : rows) {
+        std::string taken;
+        for (int n : row.taken) taken += std::to_string(n) + " ";
+        EXPECT_EQ(row.free, lowestFreeNumber(row.taken)) << "taken " << taken;
+    }
+    std::vector<int> many;
+    for (int n = 9999; n >= 0; --n) many.push_back(n);
+    EXPECT_EQ(10000, lowestFreeNumber(many));
+}
+
 TEST(ManagerProbe, OneBackslashBetweenDirectoryAndName)
 {
     EXPECT_EQ("C:\\WINDOWS\\TWAIN_32.DLL", pathInDirectory("C:\\WINDOWS", "TWAIN_32.DLL"));

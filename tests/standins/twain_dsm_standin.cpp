@@ -171,7 +171,12 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
         call.twMessageIn = event->TWMessage;
         call.eventMessage = message->message;
         call.eventWindow = message->hwnd;
-        if (state < 5) return TWRC_FAILURE; // no source enabled: not the source's
+        if (state < 5) {
+            // Events belong to an enabled source; a strict manager refuses
+            // them with TWCC_SEQERROR.
+            problem("MSG_PROCESSEVENT in state %d", state);
+            return TWRC_FAILURE;
+        }
         if (!sourceUi || message->hwnd != sourceUi) return TWRC_NOTDSEVENT;
         event->TWMessage = MSG_NULL;
         if (message->message == kScanButton) {
