@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #  - the decision code, natively, under the address and UB sanitizers;
-#  - the full suite against the 32-bit library under Wine;
-#  - the smoke suite against the 64-bit library under 64-bit Wine.
+#  - the full suite against the 64-bit library under 64-bit Wine, and against
+#    the 32-bit library under 32-bit Wine (with the Windows 95/98/Me path,
+#    which exists in 32-bit programs only).
 # Windows need a display, so the Wine suites run inside xvfb-run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
