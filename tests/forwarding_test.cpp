@@ -220,6 +220,8 @@ TEST_F(ForwardingTest, ThreeFilesAreHandedOverInOrderWithTheirFlags)
     EXPECT_EQ(std::vector<jint>{0}, jvm.ints(flags));
     EXPECT_EQ(3, pollImage());
     EXPECT_EQ(1, queryImage());
+    // The Launcher lets go of its block after its last report: wait for it.
+    ASSERT_TRUE(launcher.waitForLine("release"));
     EXPECT_EQ((Log{recv(1029), "write " + tempItself, "post 1031", recv(1030), "post 1033", "release"}),
               launcher.log());
 }
