@@ -1,4 +1,5 @@
-// Owner types for what the video thumbnail code holds from COM and the heap.
+// Owner types for what the video thumbnail code holds from COM, Media
+// Foundation and the heap.
 #ifndef DOVRIKNA_DESKTOP_COM_HANDLES_H
 #define DOVRIKNA_DESKTOP_COM_HANDLES_H
 
@@ -6,6 +7,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <strmif.h>
+#include <mfobjects.h>
 
 #include "frame/unique_handle.h"
 
@@ -44,6 +46,24 @@ struct com_apartment_traits {
     static void close(type) noexcept { CoUninitialize(); }
 };
 using unique_com_apartment = unique_handle<com_apartment_traits>;
+
+// Media Foundation started by MFStartup: holds the MFShutdown that ends it
+// (the function is loaded at run time, so the handle carries it).
+using MfShutdownFn = HRESULT(WINAPI*)();
+struct mf_platform_traits {
+    using type = MfShutdownFn;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type shutdown) noexcept { shutdown(); }
+};
+using unique_mf_platform = unique_handle<mf_platform_traits>;
+
+// A media buffer locked with IMFMediaBuffer::Lock; closing unlocks it.
+struct media_buffer_lock_traits {
+    using type = IMFMediaBuffer*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type buffer) noexcept { buffer->Unlock(); }
+};
+using unique_media_buffer_lock = unique_handle<media_buffer_lock_traits>;
 
 // An AM_MEDIA_TYPE filled by a callee: its format block (CoTaskMemAlloc'd)
 // and its pUnk are the caller's to free, on every path.

@@ -7,9 +7,10 @@ namespace dovrikna {
 // Load step: CoInitialize on the loading thread, then an empty cache.
 void initThumbnailCache();
 
-// Unload step: free the cached frame, then CoUninitialize (when the load's
-// CoInitialize succeeded and this is the thread that made it).
-void releaseThumbnailCache();
+// Unload step: free the cached frame, end Media Foundation when a grab
+// started it (not while the process ends), then CoUninitialize (when the
+// load's CoInitialize succeeded and this is the thread that made it).
+void releaseThumbnailCache(bool processTerminating);
 
 // The code page in which the path's bytes are read for the media detector:
 // CP_THREAD_ACP on NT 5 and later, otherwise the thread locale's ANSI code

@@ -1,5 +1,6 @@
 // getVideoThumbnail0: the first frame of a video through the media detector,
-// and the one-entry cache of the last frame grabbed.
+// or through Media Foundation where the detector gives none, and the
+// one-entry cache of the last frame grabbed.
 #include "com_quenlark_ui_awt_AwtUtil.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include "desktop/com_handles.h"
 #include "desktop/guarded_call.h"
 #include "desktop/media_detector.h"
+#include "desktop/media_foundation.h"
 #include "desktop/thumbnail_cache.h"
 #include "desktop/thumbnail_fit.h"
 #include "frame/jni_scoped.h"
@@ -20,9 +22,10 @@ namespace dovrikna {
 namespace {
 
 // The last frame grabbed, exactly as the detector wrote it (a 40-byte
-// BITMAPINFOHEADER, then 3 bytes per pixel), and the path it came from. The
-// frame and its key change together, and only after a grab succeeded. No
-// lock: the Java side makes one call at a time.
+// BITMAPINFOHEADER, then 3 bytes per pixel) or as Media Foundation's frame
+// was laid out to match, and the path it came from. The frame and its key
+// change together, and only after a grab succeeded. No lock: the Java side
+// makes one call at a time.
 struct ThumbnailCache {
     unique_heap_block frameBuffer;
     std::size_t frameBytes = 0;
@@ -32,12 +35,6 @@ struct ThumbnailCache {
 // COM as the load initialised it, and the thread it was initialised on.
 unique_com_apartment comApartment;
 DWORD comThread = 0;
-
-// A frame as grabbed, not yet in the cache.
-struct Frame {
-    unique_heap_block buffer;
-    std::size_t bytes = 0;
-};
 
 void readFrameSize(const void* buffer, std::int32_t& width, std::int32_t& height)
 {
@@ -118,7 +115,7 @@ void callFrame(void* context)
 
 // Release order on every return: the media type, the BSTR, then the
 // detector (destruction runs against declaration order).
-HRESULT grabFirstFrame(const char* path, Frame& grabbed)
+HRESULT grabWithDetector(const char* path, GrabbedFrame& grabbed)
 {
     com_ptr<IMediaDet> detector;
     HRESULT hr = CoCreateInstance(kClsidMediaDet, nullptr,
@@ -181,12 +178,23 @@ HRESULT grabFirstFrame(const char* path, Frame& grabbed)
     return frame.result;
 }
 
+// The detector first; where it gives no frame (under Wine it never does, and
+// on Windows it has no MP4 reader), Media Foundation for the same path.
+HRESULT grabFirstFrame(const char* path, GrabbedFrame& grabbed)
+{
+    const HRESULT hr = grabWithDetector(path, grabbed);
+    if (SUCCEEDED(hr)) return hr;
+    unique_bstr fileName;
+    if (FAILED(makePathBstr(path, fileName))) return hr;
+    return grabFirstFrameWithMediaFoundation(fileName.get(), grabbed);
+}
+
 // The cache lookup, the grab on a miss, and the copy when the frame fits.
 jint fetchThumbnail(const char* path, jint* size, jbyte* pixels, std::size_t pixelBytes)
 {
     ThumbnailCache& cache = thumbnailCache;
     if (!(cache.frameBuffer && cache.framePath.matches(path))) {
-        Frame grabbed;
+        GrabbedFrame grabbed;
         if (FAILED(grabFirstFrame(path, grabbed))) return -1;
         // A header that announces more pixels than the detector's buffer
         // holds (or a negative size) would make the copy read past it.
@@ -220,11 +228,12 @@ void initThumbnailCache()
     thumbnailCache.framePath.clear();
 }
 
-void releaseThumbnailCache()
+void releaseThumbnailCache(bool processTerminating)
 {
     thumbnailCache.frameBuffer.reset();
     thumbnailCache.frameBytes = 0;
     thumbnailCache.framePath.clear();
+    releaseMediaFoundation(processTerminating);
     // CoUninitialize acts on its calling thread. An unload on another thread
     // than the load (a thread that ends the process, a collector's thread)
     // would end a COM use that belongs to that thread's owner, not ours.

@@ -32,7 +32,7 @@ void onProcessAttach(HINSTANCE instance)
 void onProcessDetach(bool processTerminating)
 {
     releaseMailModule();
-    releaseThumbnailCache();
+    releaseThumbnailCache(processTerminating);
     deleteNameBlockReader();
 
     if (HWND window = twainWindow.exchange(nullptr)) DestroyWindow(window);

@@ -384,3 +384,23 @@ TEST_F(ThumbnailTest, AWideNameThatCannotBeAllocatedGivesMinusOne)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ThumbnailTest, MediaFoundationIsLeftAloneWhileTheDetectorGivesTheFrame)
+{
+    ASSERT_EQ(nullptr, GetModuleHandleA("mfplat.dll")) << "loaded before any grab";
+    video(4, 2);
+    EXPECT_EQ(0, thumbnail(kClip, jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_EQ(nullptr, GetModuleHandleA("mfplat.dll"));
+
+    // A size query that fails as Wine's does sends the path on to Media
+    // Foundation, which finds no such file.
+    standinReset();
+    video(4, 2);
+    standinFail(kStepSizeQuery, E_NOTIMPL);
+    EXPECT_EQ(-1, thumbnail("C:\\videos\\missing.mp4", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_NE(nullptr, GetModuleHandleA("mfplat.dll"));
+}
+
+} // namespace

@@ -1,0 +1,36 @@
+// The second way to a video's first frame: Media Foundation's source reader,
+// for the files the media detector gives no frame of (MP4, MJPEG, and under
+// Wine every file). Media Foundation is loaded at run time on first need, so
+// the library still loads where it is missing.
+#ifndef DOVRIKNA_DESKTOP_MEDIA_FOUNDATION_H
+#define DOVRIKNA_DESKTOP_MEDIA_FOUNDATION_H
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "desktop/com_handles.h"
+
+namespace dovrikna {
+
+// A grabbed frame, not yet in the cache: a 40-byte BITMAPINFOHEADER and
+// 24-bit pixel rows, in a block of the process heap.
+struct GrabbedFrame {
+    unique_heap_block buffer;
+    std::size_t bytes = 0;
+};
+
+// The first video frame of the file at the stream's own size, in the layout
+// of the detector's GetBitmapBits (positive height, bottom-up BGR rows padded
+// to 4 bytes). Negative on failure, when `grabbed` is untouched. Runs on the
+// calling thread, which needs COM as the detector does.
+HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed);
+
+// Unload step: MFShutdown when this library started Media Foundation, then
+// its modules are freed. Not while the process ends: its work queue threads
+// are gone then, and waiting for them would hang the exit.
+void releaseMediaFoundation(bool processTerminating);
+
+} // namespace dovrikna
+
+#endif
