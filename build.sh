@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds dovrikna.dll for 32-bit and 64-bit Windows into out/x86 and out/x64.
-# With --all it also builds every test program.
+# With --all it also builds every test program. Run as root, it first installs
+# the packages it lacks (tools/install-deps); as another user it names them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
+"$root/tools/install-deps" --missing
 targets=(--target dovrikna)
 [ "${1:-}" = "--all" ] && targets=()
 
@@ -12,7 +14,7 @@ configure() { # build-dir toolchain full-tests
 }
 
 configure "$root/build/win32" mingw-i686.cmake ON
-configure "$root/build/win64" mingw-x86_64.cmake OFF
+configure "$root/build/win64" mingw-x86_64.cmake ON
 for arch in win32 win64; do
     cmake --build "$root/build/$arch" -j "$(nproc)" "${targets[@]}"
 done

@@ -2,8 +2,9 @@
 # Builds everything and runs every test:
 #  - the decision code, natively, under the address and UB sanitizers, and
 #    each of its fuzz targets for 30 seconds (fuzz/run);
-#  - the full suite against the 32-bit library under Wine;
-#  - the smoke suite against the 64-bit library under 64-bit Wine.
+#  - the full suite against the 64-bit library under 64-bit Wine, and against
+#    the 32-bit library under 32-bit Wine (with the Windows 95/98/Me path,
+#    which exists in 32-bit programs only).
 # Windows need a display, so the Wine suites run inside xvfb-run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)

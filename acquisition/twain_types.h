@@ -127,6 +127,9 @@ static_assert(sizeof(TW_EVENT) == sizeof(void*) + 2, "TW_EVENT");
 static_assert(sizeof(void*) != 4 || sizeof(TW_USERINTERFACE) == 8, "TW_USERINTERFACE 32-bit");
 static_assert(sizeof(void*) != 4 || sizeof(TW_CAPABILITY) == 8, "TW_CAPABILITY 32-bit");
 static_assert(sizeof(void*) != 4 || sizeof(TW_EVENT) == 6, "TW_EVENT 32-bit");
+static_assert(sizeof(void*) != 8 || sizeof(TW_USERINTERFACE) == 12, "TW_USERINTERFACE 64-bit");
+static_assert(sizeof(void*) != 8 || sizeof(TW_CAPABILITY) == 12, "TW_CAPABILITY 64-bit");
+static_assert(sizeof(void*) != 8 || sizeof(TW_EVENT) == 10, "TW_EVENT 64-bit");
 
 // Data groups.
 constexpr TW_UINT32 DG_CONTROL = 0x0001;

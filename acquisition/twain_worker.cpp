@@ -98,10 +98,16 @@ DWORD WINAPI twainWorkerMain(void*)
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     SetEvent(queueReady.get());
 
-    if (forwardsToLauncher())
+    if (forwardsToLauncher()) {
         runForwardingLoop();
-    else
-        runInProcessLoop();
+        // Windows 95/98/Me have no SignalObjectAndWait: signal, then park. The
+        // unloader's wait for the removed thread covers the few instructions
+        // between the two calls.
+        SetEvent(workerStopped.get());
+        WaitForSingleObject(neverSignalled.get(), INFINITE);
+        return 0;
+    }
+    runInProcessLoop();
 
     // Signal the unloader and park inside the system in one call, so that no
     // instruction of this module runs after the signal: the unloader then

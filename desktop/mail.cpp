@@ -23,8 +23,10 @@ HMODULE mailModule = nullptr;
 std::atomic<LPMAPILOGON> mapiLogon{nullptr};
 std::atomic<LPMAPILOGOFF> mapiLogoff{nullptr};
 std::atomic<LPMAPISENDMAIL> mapiSendMail{nullptr};
-// Two requests may come at once before the first resolution is done.
-SRWLOCK resolution = SRWLOCK_INIT;
+// Two requests may come at once before the first resolution is done. A flag
+// needs no set-up and no function newer than the oldest Windows we load on;
+// the one who waits only waits for a LoadLibraryA.
+std::atomic_flag resolving = ATOMIC_FLAG_INIT;
 
 const ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION;
 const ULONG kSendFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG;
@@ -63,7 +65,7 @@ Function entryPoint(HMODULE module, const char* name)
 bool resolveMail()
 {
     if (mapiSendMail.load()) return true;
-    AcquireSRWLockExclusive(&resolution);
+    while (resolving.test_and_set(std::memory_order_acquire)) Sleep(1);
     if (!mapiSendMail.load()) {
         HMODULE module = LoadLibraryA("mapi32.dll");
         mailModule = module;
@@ -80,7 +82,7 @@ bool resolveMail()
         }
     }
     bool resolved = mapiSendMail.load() != nullptr;
-    ReleaseSRWLockExclusive(&resolution);
+    resolving.clear(std::memory_order_release);
     return resolved;
 }
 
