@@ -191,7 +191,9 @@ constexpr TW_UINT16 TWON_ARRAY = 3;
 constexpr TW_UINT16 TWON_ENUMERATION = 4;
 constexpr TW_UINT16 TWON_ONEVALUE = 5;
 constexpr TW_UINT16 TWON_RANGE = 6;
+constexpr TW_UINT16 TWTY_INT32 = 0x0002;
 constexpr TW_UINT16 TWTY_UINT16 = 0x0004;
+constexpr TW_UINT16 TWTY_UINT32 = 0x0005;
 
 // Identity values.
 constexpr TW_UINT16 TWLG_USA = 13;
