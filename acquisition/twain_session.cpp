@@ -329,17 +329,28 @@ void startAcquisition()
     // the request's STATUS_PENDING hid the path that waits in the block: it is
     // signalled again, so that the Java side takes it and the hand-over goes
     // on (this acquisition's pages follow those files). Had the Java side
-    // taken the path already, its TWM_NEXT_FILE would have come first.
-    if (session->handOverOpen) signalIfStillPending();
+    // taken the path already, its TWM_NEXT_FILE would have come first. A poll
+    // since the request may have left STATUS_IDLE: the signal is stored
+    // whatever the status is now, since only this thread reports.
+    if (session->handOverOpen) applyReport(TWM_FILE_READY);
+    // A source already enabled shows its dialog still: this request joins
+    // the acquisition under way.
+    if (session->sourceEnabled) return;
     openDsm();
-    if (!session->sourceIdentityValid) chooseSource(true);
+    if (session->dsmOpen && !session->sourceIdentityValid) chooseSource(true);
+    bool started = false;
     if (session->sourceIdentityValid) {
         // A source that opened but would not enable is still open; when the
         // user has chosen another one since, it is closed to make way.
         if (session->sourceOpen && !session->sourceEnabled && session->chosenWaiting) closeSource();
         openSource();
-        enableSource();
+        started = enableSource();
     }
+    // No manager, no source installed, a scanner switched off or refusing:
+    // the Java side learns at once (after the connect message, if any) rather
+    // than polling for ever. Pages still being handed over end the
+    // hand-over themselves.
+    if (!started && !session->handOverOpen) applyReport(TWM_ACQUIRE_FAILED);
 }
 
 void finishAcquisition()

@@ -79,6 +79,24 @@ TEST_F(Scanning, FileTakenWhileTheSourcesDialogIsUpIsFollowedByTheNext)
     EXPECT_EQ((Names{temp + "kel1.tif"}), collect());
 }
 
+TEST_F(Scanning, AcquisitionRequestedAndPolledWhileAPathWaitsStillHandsItOver)
+{
+    setTransfers({done(1), done(0)});
+    acquire();
+    pressScan();
+    ASSERT_TRUE(waitUntil([&] { return querySelect() == kSignalled; }));
+    // A poll loop asks for the next acquisition and polls at once, before
+    // the worker has seen the request.
+    acquire();
+    const jint first = queryImage();
+    EXPECT_TRUE(first == kPending || first == kSignalled) << first;
+    std::vector<std::string> paths;
+    if (first == kSignalled) paths.push_back(getImageFile());
+    Names rest = collect();
+    paths.insert(paths.end(), rest.begin(), rest.end());
+    EXPECT_EQ((Names{temp + "kel0.tif", temp + "kel1.tif"}), paths);
+}
+
 TEST_F(Scanning, ClosingTheSourceWithoutScanningFinishesTheAcquisition)
 {
     acquire();

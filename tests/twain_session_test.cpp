@@ -289,24 +289,33 @@ TEST_F(Session, EnableAndDisableCarryTheirUserInterfaceRecords)
     EXPECT_EQ(0, currentSession->dsmOpen);
 }
 
-TEST_F(Session, NoDefaultSourceOrRefusedOpenLeavesTheManagerOpenAndReportsNothing)
+TEST_F(Session, AcquisitionThatCannotStartIsReportedFailedAndLeavesWhatOpenedOpen)
 {
-    createSession(owner);
-    script->getDefault = TWRC_FAILURE;
-    acquire();
-    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT"}), namesSince(0));
-    EXPECT_EQ(1, currentSession->dsmOpen);
-    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
-    closeDsm();
-
-    script->getDefault = TWRC_SUCCESS;
-    script->openDs = TWRC_FAILURE;
-    size_t from = mark();
-    acquire();
-    // The refused open leaves enableSource nothing to do.
-    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS"}), namesSince(from));
-    EXPECT_EQ(0, currentSession->sourceOpen);
-    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+    struct Case {
+        TW_UINT16 Script::*refused;
+        Names calls;
+        BOOL dsmOpen, sourceOpen;
+    } cases[] = {
+        {&Script::getDefault, {"OPENDSM", "GETDEFAULT"}, 1, 0},             // no source installed
+        {&Script::openDs, {"OPENDSM", "GETDEFAULT", "OPENDS"}, 1, 0},       // scanner switched off
+        {&Script::enableDs, {"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"}, 1, 1},
+    };
+    for (const Case& c : cases) {
+        createSession(owner);
+        const size_t from = mark();
+        script->*c.refused = TWRC_FAILURE;
+        acquisitionStatus.store(STATUS_PENDING);
+        acquire();
+        script->*c.refused = TWRC_SUCCESS;
+        EXPECT_EQ(c.calls, namesSince(from));
+        EXPECT_EQ(STATUS_FINISHED, takeStatus()) << c.calls.back() << " refused";
+        EXPECT_EQ(c.dsmOpen, currentSession->dsmOpen) << c.calls.back();
+        EXPECT_EQ(c.sourceOpen, currentSession->sourceOpen) << c.calls.back();
+        // The test plays the user who gives up: what opened is closed.
+        closeSource();
+        closeDsm();
+        deleteSession();
+    }
 }
 
 TEST_F(Session, ManagerLeftOpenWithoutADefaultSourceServesTheNextRequests)
@@ -395,15 +404,19 @@ TEST_F(Session, RefusedCloseShowsTheCloseMessageOnceAndASecondCloseMakesNoCall)
 
 TEST_F(Session, RefusedOpenShowsTheConnectMessageAndSkipsEverythingAfter)
 {
-    BoxCloser boxes;
+    // The failure is reported once the user has closed the message.
+    std::vector<int> statusWhileShown;
+    BoxCloser boxes([&](const std::string&) { statusWhileShown.push_back(acquisitionStatus.load()); });
     createSession(owner);
     script->openDsm = TWRC_FAILURE;
+    acquisitionStatus.store(STATUS_PENDING);
     acquire();
     EXPECT_EQ((Names{"OPENDSM"}), namesSince(0));
     EXPECT_TRUE(boxes.waitFor(1));
     EXPECT_EQ((Names{"Failed to connect to data source manager."}), boxes.texts());
+    EXPECT_EQ(std::vector<int>{STATUS_PENDING}, statusWhileShown);
     EXPECT_FALSE(chooseSource(false));
-    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+    EXPECT_EQ(STATUS_FINISHED, takeStatus());
 
     post(TWM_SELECT_SOURCE);
     pumpWorker();
@@ -737,8 +750,10 @@ TEST_F(Session, AcquisitionRequestedWhileAPathWaitsSignalsThePathAgain)
     scan();
     ASSERT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
     // The Java side asks for a new acquisition without taking the waiting
-    // path: its request stores STATUS_PENDING over the signal.
+    // path: its request stores STATUS_PENDING over the signal, and its poll
+    // takes that before the worker sees the request.
     acquisitionStatus.store(STATUS_PENDING);
+    EXPECT_EQ(STATUS_PENDING, takeStatus());
     acquire();
     EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load()) << "the waiting path is signalled again";
     scan();
