@@ -3,9 +3,9 @@
 // flags every call that the state or the data do not allow.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
