@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/in_process_requests.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
@@ -20,36 +21,15 @@ namespace {
 const char kConnectFailed[] = "Failed to connect to data source manager.";
 const char kCloseFailed[] = "Failed to close data source manager.";
 
-// Counts the calls during which a modal loop may run on this thread. When the
-// outermost one ends, the requests kept meanwhile are posted again, in the
-// order they came, for the worker's own loop.
-class ModalScope {
-public:
-    explicit ModalScope(TwainSession& session) : session_(session) { ++session_.modalDepth; }
-    ~ModalScope()
-    {
-        if (--session_.modalDepth != 0 || session_.keptRequests.empty()) return;
-        std::vector<UINT> kept;
-        kept.swap(session_.keptRequests);
-        for (UINT request : kept) PostThreadMessageA(GetCurrentThreadId(), request, 0, 0);
-    }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-private:
-    TwainSession& session_;
-};
-
 // A modal loop retrieves every message of the thread and drops thread
 // messages, which have no window to go to. The worker's requests are taken
-// out of such a loop here and kept for later.
+// out of such a loop here and kept for later. Only the worker's own
+// retrieval runs outside every scope.
 LRESULT CALLBACK keepRequests(int code, WPARAM removal, LPARAM lParam)
 {
-    if (code == HC_ACTION && removal == PM_REMOVE && currentSession &&
-        currentSession->modalDepth > 0) {
+    if (code == HC_ACTION && removal == PM_REMOVE && currentSession && currentSession->modalDepth > 0) {
         MSG* message = reinterpret_cast<MSG*>(lParam);
-        if (!message->hwnd && (message->message == TWM_SELECT_SOURCE ||
-                               message->message == TWM_ACQUIRE || message->message == TWM_NEXT_FILE)) {
+        if (isLibraryRequest(*message)) {
             currentSession->keptRequests.push_back(message->message);
             message->message = WM_NULL;
         }
@@ -57,9 +37,24 @@ LRESULT CALLBACK keepRequests(int code, WPARAM removal, LPARAM lParam)
     return CallNextHookEx(nullptr, code, removal, lParam);
 }
 
+// A message sent to a window of this thread (by another thread, while the
+// worker waits for its next message) may run a modal loop too: its handling
+// is a scope of its own.
+LRESULT CALLBACK enterSentMessage(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION) enterModal();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK leaveSentMessage(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION) leaveModal();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void showMessage(TwainSession& session, const char* text)
 {
-    ModalScope scope(session);
+    ModalScope scope;
     MessageBoxA(session.ownerWindow, text, nullptr, MB_OK);
 }
 
@@ -153,11 +148,27 @@ bool freeLibraryUnlessLoaderBusy(HMODULE module)
 
 } // namespace
 
+void enterModal()
+{
+    if (currentSession) ++currentSession->modalDepth;
+}
+
+// When the outermost scope ends, the requests kept meanwhile are posted
+// again, in the order they came, for the worker's own loop.
+void leaveModal()
+{
+    TwainSession* session = currentSession;
+    if (!session || --session->modalDepth != 0 || session->keptRequests.empty()) return;
+    std::vector<UINT> kept;
+    kept.swap(session->keptRequests);
+    for (UINT request : kept) PostThreadMessageA(GetCurrentThreadId(), request, kRequestMark, 0);
+}
+
 TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data)
 {
     TwainSession* session = currentSession;
     if (!dsmEntry || !session) return TWRC_FAILURE;
-    ModalScope scope(*session);
+    ModalScope scope;
     return dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
 }
 
@@ -169,6 +180,8 @@ void createSession(HWND ownerWindow)
     session->ownerWindow = ownerWindow;
     session->requestKeeper.reset(
         SetWindowsHookExA(WH_GETMESSAGE, keepRequests, nullptr, GetCurrentThreadId()));
+    session->sentEntry.reset(SetWindowsHookExA(WH_CALLWNDPROC, enterSentMessage, nullptr, GetCurrentThreadId()));
+    session->sentExit.reset(SetWindowsHookExA(WH_CALLWNDPROCRET, leaveSentMessage, nullptr, GetCurrentThreadId()));
 
     findLoaderLock();
     dsmEntry = nullptr;

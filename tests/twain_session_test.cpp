@@ -68,7 +68,8 @@ protected:
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) handleInProcessMessage(message);
     }
 
-    void post(UINT request) { PostThreadMessageA(GetCurrentThreadId(), request, 0, 0); }
+    // A request as the natives post it.
+    void post(UINT request) { PostThreadMessageA(GetCurrentThreadId(), request, kRequestMark, 0); }
 
     // The user presses the source's scan button.
     void scan()
@@ -791,7 +792,7 @@ TEST_F(Session, NextFilePostedWhileASourceDialogRunsIsNotLost)
     BoxCloser boxes([&](const std::string& text) {
         if (text != "Standin page 2") return;
         EXPECT_EQ(STATUS_SIGNALLED, takeStatus());
-        PostThreadMessageA(mainThread, TWM_NEXT_FILE, 0, 0);
+        PostThreadMessageA(mainThread, TWM_NEXT_FILE, kRequestMark, 0);
         Sleep(300); // the dialog's loop retrieves the request meanwhile
     });
     Transfer second = done(0);
@@ -812,7 +813,7 @@ TEST_F(Session, NextFilePostedWhileASourceDialogRunsIsNotLost)
 TEST_F(Session, RequestsPostedDuringTheSelectionDialogAreKept)
 {
     BoxCloser boxes([&](const std::string&) {
-        PostThreadMessageA(mainThread, TWM_ACQUIRE, 0, 0);
+        PostThreadMessageA(mainThread, TWM_ACQUIRE, kRequestMark, 0);
         Sleep(300);
     });
     script->selectModal = 1;
@@ -821,6 +822,26 @@ TEST_F(Session, RequestsPostedDuringTheSelectionDialogAreKept)
     pumpWorker();
     EXPECT_EQ((Names{"Standin select"}), boxes.texts());
     EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM", "OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(0));
+}
+
+TEST_F(Session, ASourcesOwnThreadMessagesOfTheRequestNumbersAreNoRequests)
+{
+    // A source posts WM_USER+2, +5 and +6 to the thread that calls it, with
+    // the selection dialog up and after it.
+    const UINT numbers[] = {TWM_SELECT_SOURCE, TWM_ACQUIRE, TWM_NEXT_FILE};
+    BoxCloser boxes([&](const std::string&) {
+        for (UINT number : numbers) PostThreadMessageA(mainThread, number, 0, 0);
+        Sleep(300);
+    });
+    script->selectModal = 1;
+    createSession(owner);
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    for (UINT number : numbers) PostThreadMessageA(mainThread, number, 0, 0);
+    pumpWorker();
+    EXPECT_EQ((Names{"Standin select"}), boxes.texts());
+    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM"}), namesSince(0));
+    EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
 }
 
 TEST_F(Session, PagesNotTransferredAsFilesComeAsNativeImagesOfEitherKind)
