@@ -844,13 +844,14 @@ TEST_F(Session, ASourcesOwnThreadMessagesOfTheRequestNumbersAreNoRequests)
     EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
 }
 
+struct NamedImage {
+    const char* name;
+    NativeImage image;
+};
+
 TEST_F(Session, PagesNotTransferredAsFilesComeAsNativeImagesOfEitherKind)
 {
-    struct Shape {
-        const char* name;
-        NativeImage image;
-    };
-    const Shape shapes[] = {
+    const NamedImage shapes[] = {
         {"memory, 24 bits", {1, 5, 3, 24, 0, 0, 0}},
         {"memory, 24 bits top-down, block larger than the image", {1, 3, -4, 24, 0, 0, 64}},
         {"memory, 24 bits with a palette", {1, 4, 2, 24, 0, 16, 0}},
@@ -862,7 +863,7 @@ TEST_F(Session, PagesNotTransferredAsFilesComeAsNativeImagesOfEitherKind)
         {"bitmap, 1 bit", {2, 17, 3, 1, 0, 0, 0}},
     };
     createSession(owner);
-    for (const Shape& shape : shapes) {
+    for (const NamedImage& shape : shapes) {
         SCOPED_TRACE(shape.name);
         std::string folder = useFreshTempDirectory("native");
         // Once a page came natively, the next is asked for natively at once.
@@ -899,11 +900,7 @@ TEST_F(Session, RefusedFileSetupTakesThePageNatively)
 
 TEST_F(Session, BadNativeImageFailsItsPageAndTheCompletedOnesAreHandedOver)
 {
-    struct Bad {
-        const char* name;
-        NativeImage image;
-    };
-    const Bad bads[] = {
+    const NamedImage bads[] = {
         {"header claims more rows than the block holds", {1, 5, 3, 24, 0, 0, -32}},
         {"zero width", {1, 0, 3, 24, 0, 0, 0}},
         {"negative width", {1, -5, 3, 24, 0, 0, 0}},
@@ -913,7 +910,7 @@ TEST_F(Session, BadNativeImageFailsItsPageAndTheCompletedOnesAreHandedOver)
         {"no image at all", {0, 0, 0, 0, 0, 0, 0}},
     };
     createSession(owner);
-    for (const Bad& bad : bads) {
+    for (const NamedImage& bad : bads) {
         SCOPED_TRACE(bad.name);
         std::string folder = useFreshTempDirectory("badnative");
         setTransfers({done(2), notAsFile(1, bad.image), done(0)});
