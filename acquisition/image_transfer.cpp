@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "acquisition/native_transfer.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"
@@ -89,7 +90,10 @@ void keepPageWrittenElsewhere(const char* written, ImageFileNode& node)
 }
 
 // One transfer, as transferOneFile, telling also whether MSG_ENDXFER was sent.
-TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& pending, bool& ended)
+// `native` is set once a page came as a native transfer: the batch's later
+// pages are then asked for natively at once.
+TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& pending, bool& ended,
+                       bool& native)
 {
     node = nullptr;
     ended = false;
@@ -99,18 +103,27 @@ TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& p
     if (code != TWRC_SUCCESS) return code;
     pending = 0;
 
-    node = new (std::nothrow) ImageFileNode(session.fileFormat);
+    node = new (std::nothrow) ImageFileNode(native ? TWFF_BMP : session.fileFormat);
     // A temp directory too long for the transfer's file name: this page fails.
     if (!node || node->path[0] == '\0') return TWRC_FAILURE;
 
-    TW_SETUPFILEXFER setup;
-    std::memset(&setup, 0, sizeof setup);
-    std::strcpy(setup.FileName, node->path);
-    setup.Format = session.fileFormat;
-    setup.VRefNum = 0;
-    callDsm(&session.sourceIdentity, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
-
-    code = callDsm(&session.sourceIdentity, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
+    // File transfer is optional in TWAIN. A source without it refuses the
+    // setup, or fails the transfer and keeps the page pending; the page is
+    // then taken as a native transfer, which every source supports.
+    code = TWRC_FAILURE;
+    if (!native) {
+        TW_SETUPFILEXFER setup;
+        std::memset(&setup, 0, sizeof setup);
+        std::strcpy(setup.FileName, node->path);
+        setup.Format = session.fileFormat;
+        setup.VRefNum = 0;
+        if (callDsm(&session.sourceIdentity, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup) == TWRC_SUCCESS)
+            code = callDsm(&session.sourceIdentity, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
+    }
+    if (code == TWRC_FAILURE) {
+        code = transferNative(session, *node);
+        if (code == TWRC_XFERDONE) native = true;
+    }
 
     TW_PENDINGXFERS pendingTransfers;
     std::memset(&pendingTransfers, 0, sizeof pendingTransfers);
@@ -153,11 +166,12 @@ void runBatch(TwainSession& session)
     bool failed = false;
     bool unpublished = false;
     bool ended = false;
+    bool native = false;
     TW_UINT16 pending = 0;
     do {
         ImageFileNode* node = nullptr;
         pending = 0;
-        TW_UINT16 code = transferFile(session, node, pending, ended);
+        TW_UINT16 code = transferFile(session, node, pending, ended, native);
         if (code == TWRC_XFERDONE) {
             session.finalReport = TWM_FILE_READY;
             session.files.append(node);
@@ -175,7 +189,7 @@ void runBatch(TwainSession& session)
             session.finalReport = TWM_ACQUIRE_CANCELLED;
             delete node;
         } else {
-            // TWRC_FAILURE, or a code a file transfer never returns.
+            // TWRC_FAILURE, or a code a transfer never returns.
             session.finalReport = TWM_ACQUIRE_FAILED;
             delete node;
             failed = true;
@@ -249,8 +263,9 @@ void inspectCapabilities()
 TW_UINT16 transferOneFile(ImageFileNode*& node, TW_UINT16& pending)
 {
     bool ended = false;
+    bool native = false;
     if (!currentSession) return TWRC_FAILURE;
-    return transferFile(*currentSession, node, pending, ended);
+    return transferFile(*currentSession, node, pending, ended, native);
 }
 
 bool publishCurrentFile()

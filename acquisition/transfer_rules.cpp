@@ -19,19 +19,41 @@ TW_UINT16 readUint16(const unsigned char* bytes)
     return static_cast<TW_UINT16>(bytes[0] | bytes[1] << 8);
 }
 
-// NumItems at `countOffset`, items of 16 bits from `listOffset`, as many as
-// both NumItems and the container's size allow.
+// Items declared TWTY_INT32 or TWTY_UINT32 are 4 bytes wide; every other type
+// is read as 16 bits, as sources that leave ItemType unset mean it.
+std::size_t itemWidth(TW_UINT16 itemType)
+{
+    return itemType == TWTY_INT32 || itemType == TWTY_UINT32 ? 4 : 2;
+}
+
+// One item of `width` bytes; false for a 32-bit value that no 16-bit constant
+// can equal.
+bool readItem(const unsigned char* bytes, std::size_t width, TW_UINT16& item)
+{
+    if (width == 2) {
+        item = readUint16(bytes);
+        return true;
+    }
+    TW_UINT32 value = readUint32(bytes);
+    item = static_cast<TW_UINT16>(value);
+    return value <= 0xFFFF;
+}
+
+// NumItems at `countOffset`, items of the container's type from `listOffset`,
+// as many as both NumItems and the container's size allow.
 std::vector<TW_UINT16> readList(const unsigned char* bytes, std::size_t size,
                                 std::size_t countOffset, std::size_t listOffset)
 {
     std::vector<TW_UINT16> items;
     if (size < listOffset) return items;
+    const std::size_t width = itemWidth(readUint16(bytes));
     std::size_t count = readUint32(bytes + countOffset);
-    std::size_t room = (size - listOffset) / sizeof(TW_UINT16);
+    std::size_t room = (size - listOffset) / width;
     if (count > room) count = room;
     items.reserve(count);
+    TW_UINT16 item = 0;
     for (std::size_t i = 0; i < count; ++i)
-        items.push_back(readUint16(bytes + listOffset + i * sizeof(TW_UINT16)));
+        if (readItem(bytes + listOffset + i * width, width, item)) items.push_back(item);
     return items;
 }
 
@@ -62,10 +84,13 @@ std::vector<TW_UINT16> containerItems(const void* container, std::size_t size, T
     const auto* bytes = static_cast<const unsigned char*>(container);
     if (!bytes) return {};
     switch (conType) {
-    case TWON_ONEVALUE:
-        // The value sits in the low half of the 32-bit Item.
+    case TWON_ONEVALUE: {
+        // A 16-bit value sits in the low half of the 32-bit Item.
         if (size < sizeof(TW_ONEVALUE)) return {};
-        return {readUint16(bytes + offsetof(TW_ONEVALUE, Item))};
+        TW_UINT16 item = 0;
+        if (!readItem(bytes + offsetof(TW_ONEVALUE, Item), itemWidth(readUint16(bytes)), item)) return {};
+        return {item};
+    }
     case TWON_ARRAY:
         return readList(bytes, size, offsetof(TW_ARRAY, NumItems), offsetof(TW_ARRAY, ItemList));
     case TWON_RANGE:

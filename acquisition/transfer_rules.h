@@ -23,10 +23,12 @@ constexpr std::size_t kMaxTransferPath = 255;
 // then the file name.
 std::string pathInDirectory(const std::string& directory, const char* fileName);
 
-// The 16-bit items of a capability container of `size` bytes. A TWON_ONEVALUE
-// gives its one item and a TWON_ARRAY its list; a TWON_RANGE is not a list and
-// gives none; every other container type is read as a TW_ENUMERATION. No item
-// is read beyond `size`, whatever NumItems says.
+// The items of a capability container of `size` bytes, as 16-bit values. A
+// TWON_ONEVALUE gives its one item and a TWON_ARRAY its list; a TWON_RANGE is
+// not a list and gives none; every other container type is read as a
+// TW_ENUMERATION. Items of type TWTY_INT32/TWTY_UINT32 are 32 bits wide (a
+// value above 0xFFFF is left out), all others 16. No item is read beyond
+// `size`, whatever NumItems says.
 std::vector<TW_UINT16> containerItems(const void* container, std::size_t size, TW_UINT16 conType);
 
 // One listed item applied to the format chosen so far.

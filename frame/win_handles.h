@@ -69,6 +69,22 @@ struct global_memory_traits {
 };
 using unique_global_memory = unique_handle<global_memory_traits>;
 
+// A GDI object the library was handed or made and must delete: bitmaps.
+struct gdi_object_traits {
+    using type = HGDIOBJ;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { DeleteObject(value); }
+};
+using unique_gdi_object = unique_handle<gdi_object_traits>;
+
+// A memory device context made with CreateCompatibleDC.
+struct memory_dc_traits {
+    using type = HDC;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { DeleteDC(value); }
+};
+using unique_memory_dc = unique_handle<memory_dc_traits>;
+
 // A hook on one thread's messages.
 struct hook_traits {
     using type = HHOOK;

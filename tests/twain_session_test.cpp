@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -133,6 +134,50 @@ std::string contentsOf(const std::string& path)
 Transfer done(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_XFERDONE, TWRC_SUCCESS, count, 1, "", 0}; }
 Transfer cancelled(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_CANCEL, TWRC_SUCCESS, count, 0, "", 0}; }
 Transfer failed(TW_UINT16 count) { return {TWRC_SUCCESS, TWRC_FAILURE, TWRC_SUCCESS, count, 0, "", 0}; }
+
+// A page the source will not transfer as a file, and hands over natively.
+Transfer notAsFile(TW_UINT16 count, NativeImage image)
+{
+    Transfer transfer = failed(count);
+    transfer.native = image;
+    return transfer;
+}
+
+std::uint32_t le32(const std::string& bytes, size_t at)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+// The BMP file shows the source's image of the page: its palette, and its
+// rows bottom-up.
+void expectBmpOf(const std::string& path, const NativeImage& image, int page)
+{
+    const std::string file = contentsOf(path);
+    ASSERT_GE(file.size(), 54u) << path;
+    EXPECT_EQ("BM", file.substr(0, 2));
+    EXPECT_EQ(file.size(), le32(file, 2));
+    const long rows = image.height < 0 ? -image.height : image.height;
+    const long colors = image.colorsUsed ? image.colorsUsed : image.bits <= 8 ? 1L << image.bits : 0;
+    const long stride = (long(image.width) * image.bits + 31) / 32 * 4;
+    ASSERT_EQ(54 + colors * 4, long(le32(file, 10)));
+    EXPECT_EQ(rows, long(le32(file, 22))) << "bottom-up";
+    EXPECT_EQ(image.bits, static_cast<unsigned char>(file[28]));
+    ASSERT_EQ(le32(file, 10) + stride * rows, file.size());
+
+    const std::vector<unsigned char> dib = nativeDib(image, page);
+    EXPECT_EQ(std::string(dib.begin() + 40, dib.begin() + 40 + colors * 4), file.substr(54, colors * 4))
+        << "the palette";
+    const unsigned char* pixels = dib.data() + 40 + colors * 4;
+    const long meaningful = long(image.width) * image.bits / 8; // whole bytes of each row
+    for (long row = 0; row < rows; ++row) {
+        long from = image.height < 0 ? rows - 1 - row : row;
+        ASSERT_EQ(std::string(pixels + from * stride, pixels + from * stride + meaningful),
+                  file.substr(le32(file, 10) + row * stride, meaningful))
+            << "row " << row << " from the bottom";
+    }
+}
 
 const Names kOpenAndEnable = {"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"};
 const Names kCapabilities = {"PROCESSEVENT", "GET XFERMECH", "GET IMAGEFILEFORMAT"};
@@ -805,6 +850,91 @@ TEST_F(Session, ASourcesOwnThreadMessagesOfTheRequestNumbersAreNoRequests)
     EXPECT_EQ((Names{"Standin select"}), boxes.texts());
     EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM"}), namesSince(0));
     EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
+}
+
+struct NamedImage {
+    const char* name;
+    NativeImage image;
+};
+
+TEST_F(Session, PagesNotTransferredAsFilesComeAsNativeImagesOfEitherKind)
+{
+    const NamedImage shapes[] = {
+        {"memory, 24 bits", {1, 5, 3, 24, 0, 0, 0}},
+        {"memory, 24 bits top-down, block larger than the image", {1, 3, -4, 24, 0, 0, 64}},
+        {"memory, 24 bits with a palette", {1, 4, 2, 24, 0, 16, 0}},
+        {"memory, 8 bits, full palette", {1, 7, 3, 8, 0, 0, 0}},
+        {"memory, 8 bits, 16 colours", {1, 7, 3, 8, 0, 16, 0}},
+        {"memory, 1 bit", {1, 35, 2, 1, 0, 0, 0}},
+        {"bitmap, 24 bits top-down", {2, 5, -3, 24, 0, 0, 0}},
+        {"bitmap, 8 bits", {2, 6, 2, 8, 0, 0, 0}},
+        {"bitmap, 1 bit", {2, 17, 3, 1, 0, 0, 0}},
+    };
+    createSession(owner);
+    for (const NamedImage& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        std::string folder = useFreshTempDirectory("native");
+        // Once a page came natively, the next is asked for natively at once.
+        setTransfers({notAsFile(1, shape.image), notAsFile(0, shape.image)});
+        size_t from = mark();
+        acquire();
+        scan();
+        Names names = namesSince(from);
+        names.erase(std::remove(names.begin(), names.end(), "GETDEFAULT"), names.end());
+        EXPECT_EQ(concat({{"OPENDSM", "OPENDS", "ENABLEDS"}, kCapabilities,
+                          {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER", "IMAGENATIVEXFER", "ENDXFER"},
+                          {"IMAGEINFO", "IMAGENATIVEXFER", "ENDXFER"}, kFinish}),
+                  names);
+        std::vector<std::string> paths = takeAllFiles();
+        ASSERT_EQ((std::vector<std::string>{folder + "kel0.bmp", folder + "kel1.bmp"}), paths);
+        for (int page = 1; page <= 2; ++page) expectBmpOf(paths[page - 1], shape.image, page);
+    }
+}
+
+TEST_F(Session, RefusedFileSetupTakesThePageNatively)
+{
+    script->setupSet = TWRC_FAILURE;
+    const NativeImage image = {1, 4, 4, 24, 0, 0, 0};
+    setTransfers({notAsFile(0, image)});
+    createSession(owner);
+    acquire();
+    scan();
+    EXPECT_EQ(concat({kOpenAndEnable, kCapabilities, {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGENATIVEXFER", "ENDXFER"},
+                      kFinish}),
+              namesSince(0));
+    EXPECT_EQ((std::vector<std::string>{temp + "kel0.bmp"}), takeAllFiles());
+    expectBmpOf(temp + "kel0.bmp", image, 1);
+}
+
+TEST_F(Session, BadNativeImageFailsItsPageAndTheCompletedOnesAreHandedOver)
+{
+    const NamedImage bads[] = {
+        {"header claims more rows than the block holds", {1, 5, 3, 24, 0, 0, -32}},
+        {"zero width", {1, 0, 3, 24, 0, 0, 0}},
+        {"negative width", {1, -5, 3, 24, 0, 0, 0}},
+        {"2 bits", {1, 8, 2, 2, 0, 0, 0}},
+        {"run-length compression", {1, 8, 2, 8, 1, 0, 0}},
+        {"JPEG compression", {1, 8, 2, 24, 4, 0, 0}},
+        {"no image at all", {0, 0, 0, 0, 0, 0, 0}},
+    };
+    createSession(owner);
+    for (const NamedImage& bad : bads) {
+        SCOPED_TRACE(bad.name);
+        std::string folder = useFreshTempDirectory("badnative");
+        setTransfers({done(2), notAsFile(1, bad.image), done(0)});
+        size_t from = mark();
+        acquire();
+        scan();
+        Names names = namesSince(from);
+        EXPECT_EQ(kFinish, Names(names.end() - 3, names.end())) << "the source and the manager are brought down";
+        EXPECT_EQ(1, std::count(names.begin(), names.end(), "RESET")) << "the page left is dropped";
+        EXPECT_EQ(TWM_ACQUIRE_FAILED, currentSession->finalReport);
+        EXPECT_EQ((std::vector<std::string>{folder + "kel0.tif"}), takeAllFiles());
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "*.bmp").c_str(), &found);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "no file is left of the failed page";
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    }
 }
 
 } // namespace

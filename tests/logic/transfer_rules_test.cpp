@@ -166,4 +166,21 @@ TEST(CapabilityContainer, OneValueAndArrayReadAsWhatTheyAre)
     EXPECT_EQ(Items{}, containerItems(range.data(), range.size(), TWON_RANGE));
 }
 
+TEST(CapabilityContainer, ThirtyTwoBitItemsReadAtTheirWidth)
+{
+    // The 32-bit values follow the header's fields in this helper.
+    auto one = container(TWTY_UINT32, {TWSX_MEMORY}, {});
+    EXPECT_EQ((Items{TWSX_MEMORY}), containerItems(one.data(), one.size(), TWON_ONEVALUE));
+    // Its low half is TWSX_FILE, the value is not.
+    auto wide = container(TWTY_UINT32, {0x00010001}, {});
+    EXPECT_EQ(Items{}, containerItems(wide.data(), wide.size(), TWON_ONEVALUE));
+
+    auto enumeration = container(TWTY_UINT32, {3, 0, 0, TWSX_NATIVE, TWSX_MEMORY, TWSX_FILE}, {});
+    EXPECT_EQ((Items{TWSX_NATIVE, TWSX_MEMORY, TWSX_FILE}),
+              containerItems(enumeration.data(), enumeration.size(), TWON_ENUMERATION));
+    // NumItems beyond the container, and two bytes that are no 32-bit item.
+    auto array = container(TWTY_INT32, {100, TWFF_PNG}, {0x0007});
+    EXPECT_EQ((Items{TWFF_PNG}), containerItems(array.data(), array.size(), TWON_ARRAY));
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 // flags every call that the state or the data do not allow.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,7 @@ Script script;
 std::vector<Call> callLog;
 std::string problemText;
 std::vector<HGLOBAL> containers;
+std::vector<HANDLE> images; // native images handed out, to be freed before the next call
 HWND sourceUi = nullptr;
 HINSTANCE standinInstance = nullptr;
 
@@ -102,6 +104,29 @@ void writeFile(const std::string& path, int page)
     DWORD written = 0;
     WriteFile(file, text, length, &written, nullptr);
     CloseHandle(file);
+}
+
+// The page's image as the transfer's script shapes it, in a handle of its kind.
+HANDLE makeImage(const NativeImage& image, int page)
+{
+    std::vector<unsigned char> dib = nativeDib(image, page);
+    if (image.kind == 2) {
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(dib.data()), DIB_RGB_COLORS, &bits,
+                                          nullptr, 0);
+        if (!bitmap) return nullptr;
+        BITMAP info;
+        GetObjectA(bitmap, sizeof info, &info);
+        std::size_t pixels = static_cast<std::size_t>(info.bmWidthBytes) * info.bmHeight;
+        std::memcpy(bits, dib.data() + dib.size() - pixels, pixels);
+        return bitmap;
+    }
+    std::size_t size = dib.size() + image.sizeChange;
+    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (!handle) return nullptr;
+    std::memcpy(GlobalLock(handle), dib.data(), std::min(size, dib.size()));
+    GlobalUnlock(handle);
+    return handle;
 }
 
 const Transfer* currentTransfer()
@@ -266,7 +291,7 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             call.format = setup->Format;
             call.vRefNum = setup->VRefNum;
             lastSetName = call.fileName;
-            return TWRC_SUCCESS;
+            return script.setupSet;
         }
         if (msg == MSG_GET) {
             if (state < 4 || state > 6) problem("MSG_GET of DAT_SETUPFILEXFER in state %d", state);
@@ -295,6 +320,22 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
         if (transfer->write == 2) writeFile(transfer->elsewhere, page);
         if (transfer->rc == TWRC_XFERDONE || transfer->rc == TWRC_CANCEL) state = 7;
         return transfer->rc;
+    }
+    if (dg == DG_IMAGE && dat == DAT_IMAGENATIVEXFER && msg == MSG_GET) {
+        if (state != 6) problem("DAT_IMAGENATIVEXFER in state %d", state);
+        auto* handle = static_cast<TW_HANDLE*>(data);
+        const Transfer* transfer = currentTransfer();
+        if (!handle || !transfer) {
+            problem("DAT_IMAGENATIVEXFER without data or with no transfer scripted");
+            return TWRC_FAILURE;
+        }
+        // A source that cannot make the page's image keeps it pending.
+        if (!transfer->native.kind) return TWRC_FAILURE;
+        *handle = makeImage(transfer->native, nextTransfer + 1);
+        if (!*handle) problem("could not make the native image of page %d", nextTransfer + 1);
+        images.push_back(*handle);
+        state = 7;
+        return TWRC_XFERDONE;
     }
     if (dg == DG_CONTROL && dat == DAT_PENDINGXFERS) {
         auto* pending = static_cast<TW_PENDINGXFERS*>(data);
@@ -339,6 +380,11 @@ TW_UINT16 WINAPI DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg,
     for (HGLOBAL handle : containers)
         if (GlobalSize(handle) != 0) problem("a capability container was not freed before the next call");
     containers.clear();
+    // A native image is the caller's to free (GlobalFree or DeleteObject) at once.
+    for (HANDLE handle : images)
+        if (GetObjectType(handle) == OBJ_BITMAP || GlobalSize(handle) != 0)
+            problem("a native image was not freed before the next call");
+    images.clear();
 
     Call call;
     std::memset(&call, 0, sizeof call);

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "acquisition/twain_types.h"
 
@@ -46,6 +47,16 @@ struct Capability {
     int noContainer;     // answers TWRC_SUCCESS and leaves the record as it came
 };
 
+// What DAT_IMAGENATIVEXFER hands over: a DIB of this shape (nativeDib below).
+struct NativeImage {
+    int kind;                // 0: no image, the transfer fails; 1: a global-memory DIB; 2: a bitmap handle
+    TW_INT32 width, height;  // a negative height: rows top-down
+    TW_UINT16 bits;
+    TW_UINT32 compression;
+    TW_UINT32 colorsUsed;
+    int sizeChange;          // bytes the global block holds beyond (or short of) the DIB
+};
+
 // One transfer, in the order the library makes them.
 struct Transfer {
     TW_UINT16 imageInfoRc;  // DAT_IMAGEINFO
@@ -55,11 +66,13 @@ struct Transfer {
     int write;              // 0: no file; 1: the file named by MSG_SET; 2: `elsewhere`
     char elsewhere[MAX_PATH];
     int modal;              // shows a message box "Standin page <n>" during the transfer
+    NativeImage native;     // DAT_IMAGENATIVEXFER
 };
 
 struct Script {
     TW_UINT16 openDsm, closeDsm, userSelect, getDefault, openDs, closeDs, enableDs, disableDs;
     TW_UINT16 setupGet;     // MSG_GET of DAT_SETUPFILEXFER
+    TW_UINT16 setupSet;     // MSG_SET of DAT_SETUPFILEXFER
     int selectModal;        // shows "Standin select" during MSG_USERSELECT
     char userSourceName[34];
     char defaultSourceName[34];
@@ -71,6 +84,36 @@ struct Script {
     // MSG_OPENDS and frees it at MSG_CLOSEDS, as a real manager does.
     int sourceModule;
 };
+
+// The packed DIB of a native image of page `page`: a BITMAPINFOHEADER, the
+// palette (entry i is i*3, i*5, i*7, 0) and the pixels, byte k of row r in
+// memory being r*29 + k*7 + page*53.
+inline std::vector<unsigned char> nativeDib(const NativeImage& image, int page)
+{
+    const long rows = image.height < 0 ? -long(image.height) : long(image.height);
+    const long width = image.width > 0 ? image.width : 1;
+    const long stride = (width * image.bits + 31) / 32 * 4;
+    const long colors = image.colorsUsed ? image.colorsUsed : image.bits <= 8 ? 1L << image.bits : 0;
+    std::vector<unsigned char> dib(40 + colors * 4 + stride * rows);
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = image.width;
+    header.biHeight = image.height;
+    header.biPlanes = 1;
+    header.biBitCount = image.bits;
+    header.biCompression = image.compression;
+    header.biClrUsed = image.colorsUsed;
+    std::memcpy(dib.data(), &header, sizeof header);
+    for (long i = 0; i < colors; ++i) {
+        dib[40 + i * 4] = static_cast<unsigned char>(i * 3);
+        dib[40 + i * 4 + 1] = static_cast<unsigned char>(i * 5);
+        dib[40 + i * 4 + 2] = static_cast<unsigned char>(i * 7);
+    }
+    unsigned char* pixels = dib.data() + 40 + colors * 4;
+    for (long r = 0; r < rows; ++r)
+        for (long k = 0; k < stride; ++k) pixels[r * stride + k] = static_cast<unsigned char>(r * 29 + k * 7 + page * 53);
+    return dib;
+}
 
 // One DSM_Entry call as the stand-in received it.
 struct Call {
