@@ -3,11 +3,14 @@
 namespace dovrikna {
 
 std::atomic<int> acquisitionStatus{STATUS_PENDING};
+void (*reportListener)(unsigned message, int status) = nullptr;
 
 void applyReport(unsigned message)
 {
     int status;
-    if (statusForReport(message, &status)) acquisitionStatus.store(status);
+    if (!statusForReport(message, &status)) return;
+    acquisitionStatus.store(status);
+    if (reportListener) reportListener(message, status);
 }
 
 void markRequestPending()

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/acquisition_log.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
@@ -158,7 +159,9 @@ TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 
     TwainSession* session = currentSession;
     if (!dsmEntry || !session) return TWRC_FAILURE;
     ModalScope scope(*session);
-    return dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
+    TW_UINT16 code = dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
+    if (conversationLogOn) logDsmCall(pDest, group, dat, msg, data, code);
+    return code;
 }
 
 void createSession(HWND ownerWindow)
@@ -184,6 +187,7 @@ void createSession(HWND ownerWindow)
 #endif
 
     fillAppIdentity(session->appIdentity);
+    if (conversationLogOn) logManager(session->dsmModule, dsmEntry != nullptr);
 }
 
 void deleteSession()

@@ -3,6 +3,7 @@
 
 #include "acquisition/twain_worker.h"
 
+#include "acquisition/acquisition_log.h"
 #include "acquisition/in_process_requests.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"
@@ -147,15 +148,20 @@ void stopTwainWorker()
 void postToWorker(UINT message)
 {
     const DWORD worker = workerThreadId.load();
-    if (worker == 0) return;
+    if (worker == 0) {
+        if (conversationLogOn) logRequest(message, worker, false);
+        return;
+    }
     WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
-    PostThreadMessageA(worker, message, 0, 0);
+    const bool posted = PostThreadMessageA(worker, message, 0, 0) != FALSE;
+    if (conversationLogOn) logRequest(message, worker, posted);
 }
 
 void forwardToLauncher(UINT message)
 {
-    if (HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle))
-        PostMessageA(launcher, message, 0, 0);
+    HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle);
+    if (launcher) PostMessageA(launcher, message, 0, 0);
+    if (conversationLogOn) logForward(message, launcher != nullptr);
 }
 
 } // namespace dovrikna

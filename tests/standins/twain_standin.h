@@ -67,6 +67,7 @@ struct Script {
     Capability fileFormat;
     int transferCount;
     Transfer transfers[16];
+    TW_UINT16 conditionCode; // what DAT_STATUS answers, to the manager and the source alike
 };
 
 // One DSM_Entry call as the stand-in received it.
