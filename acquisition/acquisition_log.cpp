@@ -100,17 +100,24 @@ void logManager(HMODULE manager, bool entryFound)
     writeLogLine(line);
 }
 
-void logRequest(UINT message, DWORD worker, bool posted)
+void logRequest(UINT message, DWORD worker)
 {
     LogLine line;
     line.text("request ");
     describeMessage(line, message);
-    if (posted)
-        line.text(" posted to thread ").number(worker);
-    else if (worker == 0)
-        line.text(" lost: no worker thread");
+    if (worker)
+        line.text(" to thread ").number(worker);
     else
-        line.text(" not posted to thread ").number(worker).text(", error ").number(GetLastError());
+        line.text(" lost: no worker thread");
+    writeLogLine(line);
+}
+
+void logRequestLost(UINT message, DWORD error)
+{
+    LogLine line;
+    line.text("request ");
+    describeMessage(line, message);
+    line.text(" not posted, error ").number(error);
     writeLogLine(line);
 }
 

@@ -17,8 +17,10 @@ namespace dovrikna {
 void logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc);
 // Which source manager the session loaded, if any.
 void logManager(HMODULE manager, bool entryFound);
-// A request posted to TwainWorker (posted false: the post failed).
-void logRequest(UINT message, DWORD worker, bool posted);
+// A request about to be posted to TwainWorker (0: there is none), and a post
+// that failed.
+void logRequest(UINT message, DWORD worker);
+void logRequestLost(UINT message, DWORD error);
 // A request forwarded to the Launcher, or dropped without a Launcher window.
 void logForward(UINT message, bool forwarded);
 // A path written into the image-name block for the Java side.

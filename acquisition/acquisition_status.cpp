@@ -9,8 +9,9 @@ void applyReport(unsigned message)
 {
     int status;
     if (!statusForReport(message, &status)) return;
-    acquisitionStatus.store(status);
+    // Told first, so that the report is on record before the Java side can act on it.
     if (reportListener) reportListener(message, status);
+    acquisitionStatus.store(status);
 }
 
 void markRequestPending()

@@ -17,8 +17,8 @@ extern std::atomic<int> acquisitionStatus;
 // Turns a report message into its status; any other message changes nothing.
 void applyReport(unsigned message);
 
-// Told of every report that applyReport applied, with the status it stored;
-// null unless the conversation log is on.
+// Told of every report that applyReport applies, with the status it is about
+// to store; null unless the conversation log is on.
 extern void (*reportListener)(unsigned message, int status);
 
 // A request is on its way: STATUS_PENDING, stored before the request is posted

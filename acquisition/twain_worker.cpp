@@ -148,13 +148,11 @@ void stopTwainWorker()
 void postToWorker(UINT message)
 {
     const DWORD worker = workerThreadId.load();
-    if (worker == 0) {
-        if (conversationLogOn) logRequest(message, worker, false);
-        return;
-    }
+    // On record before the worker can act on it.
+    if (conversationLogOn) logRequest(message, worker);
+    if (worker == 0) return;
     WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
-    const bool posted = PostThreadMessageA(worker, message, 0, 0) != FALSE;
-    if (conversationLogOn) logRequest(message, worker, posted);
+    if (!PostThreadMessageA(worker, message, 0, 0) && conversationLogOn) logRequestLost(message, GetLastError());
 }
 
 void forwardToLauncher(UINT message)

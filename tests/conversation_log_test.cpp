@@ -17,18 +17,10 @@ namespace {
 using namespace scanning;
 using Names = std::vector<std::string>;
 
-std::string besideTheProgram(const char* name)
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string path = exe;
-    return path.substr(0, path.rfind('\\') + 1) + name + std::to_string(GetCurrentProcessId()) + ".log";
-}
-
 // Names the log file before the library loads (a base class is made before
 // the fixture's members, the library among them).
 struct LogNamed {
-    explicit LogNamed(bool atLoad) : path(besideTheProgram("conversation-"))
+    explicit LogNamed(bool atLoad) : path(twaintest::programFolder() + "conversation-" + std::to_string(GetCurrentProcessId()) + ".log")
     {
         DeleteFileA(path.c_str());
         SetEnvironmentVariableA("DOVRIKNA_LOG", atLoad ? path.c_str() : nullptr);
@@ -121,7 +113,7 @@ TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailur
         std::string start;
         DWORD thread;
     } expected[] = {
-        {"request ACQUIRE posted to thread ", java},
+        {"request ACQUIRE to thread ", java},
         {"DSM CONTROL/IDENTITY/OPENDS to manager Id 8 \"Standin Default\" by \"Standin\"", worker},
         {"DSM CONTROL/EVENT/PROCESSEVENT to source \"Standin Default\" XFERREADY -> DSEVENT", worker},
         {"DSM CONTROL/CAPABILITY/GET to source \"Standin Default\" XFERMECH ENUMERATION [NATIVE,FILE,MEMORY]", worker},
@@ -130,7 +122,7 @@ TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailur
         {"DSM CONTROL/PENDINGXFERS/ENDXFER to source \"Standin Default\" Count 0 -> SUCCESS", worker},
         {"file 1 handed over: \"" + temp + "kel0.tmp\"", worker},
         {"report FILE_READY, status 2", worker},
-        {"request NEXT_FILE posted to thread ", java},
+        {"request NEXT_FILE to thread ", java},
         {"report ACQUIRE_DONE, status 3", worker},
     };
     size_t at = 0;

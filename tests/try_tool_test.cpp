@@ -19,13 +19,7 @@
 
 namespace {
 
-std::string binFolder()
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string path = exe;
-    return path.substr(0, path.rfind('\\') + 1);
-}
+using twaintest::programFolder;
 
 std::string readFile(const std::string& path)
 {
@@ -48,13 +42,13 @@ class Tool {
 public:
     explicit Tool(const std::vector<std::string>& args)
     {
-        const std::string base = binFolder() + "try-" + std::to_string(GetCurrentProcessId());
+        const std::string base = programFolder() + "try-" + std::to_string(GetCurrentProcessId());
         out_ = base + ".out";
         err_ = base + ".err";
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         HANDLE out = CreateFileA(out_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
         HANDLE err = CreateFileA(err_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        std::string line = "\"" + binFolder() + "dovrikna-try.exe\"";
+        std::string line = "\"" + programFolder() + "dovrikna-try.exe\"";
         // Quoted as the runtime splits them: backslashes before the closing quote doubled.
         for (const std::string& arg : args) {
             const size_t kept = arg.find_last_not_of('\\') + 1;
@@ -129,10 +123,10 @@ TEST(TryTool, ScanPrintsThePageCopiesItAndLogsTheConversation)
 
 TEST(TryTool, ThumbWritesTheFrameAsABitmap)
 {
-    ASSERT_TRUE(MediaDetRegistration::install(wide(binFolder() + "media_detector_standin.dll")));
+    ASSERT_TRUE(MediaDetRegistration::install(wide(programFolder() + "media_detector_standin.dll")));
     // Rows of 15 bytes: each is padded to 16 in the file.
     SetEnvironmentVariableA("DOVRIKNA_STANDIN_VIDEO", "5x3");
-    const std::string bmp = binFolder() + "try-thumb.bmp";
+    const std::string bmp = programFolder() + "try-thumb.bmp";
     char exe[MAX_PATH];
     GetModuleFileNameA(nullptr, exe, MAX_PATH);
     Tool tool({"thumb", exe, bmp});
@@ -195,10 +189,10 @@ TEST(TryTool, OpenStartsTheAssociatedProgram)
 
 TEST(TryTool, MailHandsFilesAndRecipientsToTheClient)
 {
-    const std::string mapiLog = binFolder() + "try-mapi-" + std::to_string(GetCurrentProcessId()) + ".log";
+    const std::string mapiLog = programFolder() + "try-mapi-" + std::to_string(GetCurrentProcessId()) + ".log";
     DeleteFileA(mapiLog.c_str());
     SetEnvironmentVariableA("DOVRIKNA_MAPI_LOG", mapiLog.c_str());
-    const std::string first = binFolder() + "version_tests.exe", second = binFolder() + "dovrikna.dll";
+    const std::string first = programFolder() + "version_tests.exe", second = programFolder() + "dovrikna.dll";
     Tool tool({"mail", "--to", "a@example.org", "--to", "b@example.org", first, second});
     ASSERT_EQ(0, tool.finish()) << tool.err;
     EXPECT_EQ("Handed 2 file(s) to the mail client.\n", tool.out);
@@ -218,7 +212,7 @@ TEST(TryTool, MistakesAndFailuresEndWithAMessageAndACode)
     } runs[] = {
         {{}, 2, "usage: dovrikna-try"},
         {{"scan", "--to", "x"}, 2, "usage: dovrikna-try"},
-        {{"thumb", binFolder() + "no-such.avi", binFolder() + "no.bmp"}, 1, "no frame could be taken"},
+        {{"thumb", programFolder() + "no-such.avi", programFolder() + "no.bmp"}, 1, "no frame could be taken"},
     };
     for (const auto& run : runs) {
         Tool tool(run.args);

@@ -125,6 +125,13 @@ struct Functions {
     {
         return of(env).find(string, kString, function);
     }
+    // A region call's range, checked as a VM checks it before it would throw.
+    static bool within(JNIEnv* env, size_t size, jsize start, jsize length, const char* function)
+    {
+        if (start >= 0 && length >= 0 && static_cast<size_t>(start) + length <= size) return true;
+        of(env).problem(std::string(function) + " outside its string or array");
+        return false;
+    }
 
     static jint JNICALL GetVersion(JNIEnv*) { return JNI_VERSION_1_8; }
 
@@ -153,11 +160,7 @@ struct Functions {
     static void JNICALL GetStringUTFRegion(JNIEnv* env, jstring s, jsize start, jsize length, char* out)
     {
         Jvm::Object* object = string(env, s, "GetStringUTFRegion");
-        if (!object) return;
-        if (start < 0 || length < 0 || static_cast<size_t>(start) + length > object->text.size()) {
-            of(env).problem("GetStringUTFRegion outside the string");
-            return;
-        }
+        if (!object || !within(env, object->text.size(), start, length, "GetStringUTFRegion")) return;
         const std::string bytes = toModifiedUtf8(object->text.substr(start, length));
         std::memcpy(out, bytes.c_str(), bytes.size() + 1);
     }
@@ -189,11 +192,7 @@ struct Functions {
     static void JNICALL GetStringRegion(JNIEnv* env, jstring s, jsize start, jsize length, jchar* out)
     {
         Jvm::Object* object = string(env, s, "GetStringRegion");
-        if (!object) return;
-        if (start < 0 || length < 0 || static_cast<size_t>(start) + length > object->text.size()) {
-            of(env).problem("GetStringRegion outside the string");
-            return;
-        }
+        if (!object || !within(env, object->text.size(), start, length, "GetStringRegion")) return;
         std::memcpy(out, object->text.data() + start, length * sizeof(jchar));
     }
     static const jchar* JNICALL GetStringCritical(JNIEnv* env, jstring s, jboolean* isCopy)
@@ -253,10 +252,7 @@ struct Functions {
         Jvm::Object* object = of(env).find(array, kindOf<Element>(), "Get<Type>ArrayRegion");
         if (!object) return;
         std::vector<Element>& values = elements<Element>(*object);
-        if (start < 0 || length < 0 || static_cast<size_t>(start) + length > values.size()) {
-            of(env).problem("Get<Type>ArrayRegion outside the array");
-            return;
-        }
+        if (!within(env, values.size(), start, length, "Get<Type>ArrayRegion")) return;
         std::copy(values.begin() + start, values.begin() + start + length, out);
     }
     template <typename Element>
@@ -265,10 +261,7 @@ struct Functions {
         Jvm::Object* object = of(env).find(array, kindOf<Element>(), "Set<Type>ArrayRegion");
         if (!object) return;
         std::vector<Element>& values = elements<Element>(*object);
-        if (start < 0 || length < 0 || static_cast<size_t>(start) + length > values.size()) {
-            of(env).problem("Set<Type>ArrayRegion outside the array");
-            return;
-        }
+        if (!within(env, values.size(), start, length, "Set<Type>ArrayRegion")) return;
         std::copy(in, in + length, values.begin() + start);
     }
     static jintArray JNICALL NewIntArray(JNIEnv* env, jsize length)
