@@ -48,6 +48,7 @@ public:
     // source's dialog, the selection dialog, a message box) and posts them
     // again once the loop is over.
     unique_hook requestKeeper;
+    unique_hook sentEntry, sentExit;
     int modalDepth = 0;
     std::vector<UINT> keptRequests;
     // True from an acquisition's first completed file until its final report.
@@ -59,6 +60,19 @@ public:
 };
 
 extern TwainSession* currentSession;
+
+// Marks a stretch of the worker's work during which a modal loop may run on
+// its thread (a manager call, a message box, a dispatched message): requests
+// retrieved meanwhile are kept and posted again when the outermost ends.
+void enterModal();
+void leaveModal();
+class ModalScope {
+public:
+    ModalScope() { enterModal(); }
+    ~ModalScope() { leaveModal(); }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+};
 extern DSMENTRYPROC dsmEntry;
 
 // One call of the manager's entry point on the current session's behalf;

@@ -152,7 +152,8 @@ void postToWorker(UINT message)
     if (conversationLogOn) logRequest(message, worker);
     if (worker == 0) return;
     WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
-    if (!PostThreadMessageA(worker, message, 0, 0) && conversationLogOn) logRequestLost(message, GetLastError());
+    if (!PostThreadMessageA(worker, message, kRequestMark, 0) && conversationLogOn)
+        logRequestLost(message, GetLastError());
 }
 
 void forwardToLauncher(UINT message)
