@@ -17,21 +17,36 @@ namespace {
 using namespace scanning;
 using Names = std::vector<std::string>;
 
+// The bound at which the library begins a new log file.
+constexpr size_t kFullLog = 1024 * 1024;
+
 // Names the log file before the library loads (a base class is made before
 // the fixture's members, the library among them).
 struct LogNamed {
-    explicit LogNamed(bool atLoad) : path(twaintest::programFolder() + "conversation-" + std::to_string(GetCurrentProcessId()) + ".log")
+    // `full`: the file is there already, at the log's bound.
+    LogNamed(bool atLoad, bool full) : path(twaintest::programFolder() + "conversation-" + std::to_string(GetCurrentProcessId()) + ".log")
     {
         DeleteFileA(path.c_str());
+        DeleteFileA((path + ".1").c_str());
+        if (full) std::ofstream(path, std::ios::binary) << std::string(kFullLog, 'x');
         SetEnvironmentVariableA("DOVRIKNA_LOG", atLoad ? path.c_str() : nullptr);
     }
     ~LogNamed()
     {
         SetEnvironmentVariableA("DOVRIKNA_LOG", nullptr);
         DeleteFileA(path.c_str());
+        DeleteFileA((path + ".1").c_str());
     }
     std::string path;
 };
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 struct Line {
     DWORD thread;
@@ -63,9 +78,11 @@ bool startsWith(const std::string& text, const std::string& start)
     return text.compare(0, start.size(), start) == 0;
 }
 
+// The log begins full: its first line goes to a new file, and the full one is
+// kept under the name with ".1".
 class LoggedScanning : protected LogNamed, public StandinScanning {
 protected:
-    LoggedScanning() : LogNamed(true) {}
+    LoggedScanning() : LogNamed(true, true) {}
 };
 
 TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailure)
@@ -78,6 +95,7 @@ TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailur
     EXPECT_EQ((Names{temp + "kel0.tmp"}), collect());
     lib.unload();
 
+    EXPECT_EQ(std::string(kFullLog, 'x'), readFile(path + ".1"));
     const std::vector<Line> lines = readLog(path);
     ASSERT_FALSE(lines.empty()) << path;
     EXPECT_TRUE(startsWith(lines.front().text, "load dovrikna " DOVRIKNA_VERSION_TEXT " ")) << lines.front().text;
@@ -135,7 +153,7 @@ TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailur
 
 class UnloggedScanning : protected LogNamed, public StandinScanning {
 protected:
-    UnloggedScanning() : LogNamed(false) {}
+    UnloggedScanning() : LogNamed(false, false) {}
 };
 
 TEST_F(UnloggedScanning, AVariableSetOnlyAfterTheLoadWritesNothing)
