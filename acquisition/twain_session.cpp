@@ -112,6 +112,22 @@ std::string systemDirectory()
 }
 #endif
 
+// Once a manager stays open beyond a request (a source open and enabled, or
+// a start that failed halfway), taking it down would call into the manager
+// and its source, which free modules and so need the loader lock. An unload
+// of this library holds that lock and would wait for them: instead the
+// library's code stays mapped from then on (a later FreeLibrary does not
+// unload it, and the unload sequence does not run), and the worker keeps the
+// conversation going.
+void keepLibraryMapped()
+{
+    static bool pinned = false;
+    HMODULE self = nullptr;
+    if (!pinned)
+        pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                    reinterpret_cast<LPCSTR>(&keepLibraryMapped), &self) != FALSE;
+}
+
 // FreeLibrary needs the loader lock. The session ends when TwainWorker is
 // stopped by an unload of this library, whose thread holds that lock while it
 // waits for the worker: FreeLibrary would wait for it in turn. The manager is
@@ -368,6 +384,7 @@ void startAcquisition()
     // than polling for ever. Pages still being handed over end the
     // hand-over themselves.
     if (!started && !session->handOverOpen) applyReport(TWM_ACQUIRE_FAILED);
+    if (session->dsmOpen) keepLibraryMapped();
 }
 
 void finishAcquisition()

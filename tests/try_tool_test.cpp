@@ -118,7 +118,11 @@ TEST(TryTool, ScanPrintsThePageCopiesItAndLogsTheConversation)
     EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif", "  copied to " + copies + "\\kel0.tif", "1 page."}),
               linesOf(tool.out));
     EXPECT_EQ("standin page 1\n", readFile(copies + "\\kel0.tif"));
+    const std::vector<std::string> logged = linesOf(readFile(log));
+    ASSERT_FALSE(logged.empty());
     EXPECT_NE(std::string::npos, readFile(log).find("DSM IMAGE/IMAGEFILEXFER/GET to source \"Standin Default\" -> XFERDONE"));
+    // An acquisition keeps the library mapped: it goes when the process ends.
+    EXPECT_NE(std::string::npos, logged.back().find(": unload (the process ends)")) << logged.back();
 }
 
 TEST(TryTool, ThumbWritesTheFrameAsABitmap)
