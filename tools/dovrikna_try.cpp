@@ -375,9 +375,10 @@ int wmain(int argc, wchar_t** argv)
         code = kBroken;
     }
     // The library is freed before the process ends: under Wine a process that
-    // ended with it loaded could hang in its exit. Its scanning thread is let
-    // reach its loop first (its window is made just before), since a library
-    // freed while that thread is still starting is not safe to free.
+    // ended with it loaded could hang in its exit. (After an acquisition it
+    // keeps itself mapped and goes with the process.) Its scanning thread is
+    // let reach its loop first (its window is made just before), since a
+    // library freed while that thread is still starting is not safe to free.
     if (lib.module) {
         const DWORD start = GetTickCount();
         while (!FindWindowExA(mainWindow, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr) &&
