@@ -60,6 +60,7 @@ public:
 };
 
 extern TwainSession* currentSession;
+extern DSMENTRYPROC dsmEntry;
 
 // Marks a stretch of the worker's work during which a modal loop may run on
 // its thread (a manager call, a message box, a dispatched message): requests
@@ -73,7 +74,6 @@ public:
     ModalScope(const ModalScope&) = delete;
     ModalScope& operator=(const ModalScope&) = delete;
 };
-extern DSMENTRYPROC dsmEntry;
 
 // One call of the manager's entry point on the current session's behalf;
 // TWRC_FAILURE when there is no entry point. pDest null means the manager.
