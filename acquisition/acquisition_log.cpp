@@ -43,6 +43,13 @@ std::vector<TW_UINT16> containerItemsOf(const TW_CAPABILITY& capability)
     return items;
 }
 
+LogLine& describeRequest(LogLine& line, UINT message)
+{
+    line.text("request ");
+    describeMessage(line, message);
+    return line;
+}
+
 void logReport(unsigned message, int status)
 {
     LogLine line;
@@ -103,8 +110,7 @@ void logManager(HMODULE manager, bool entryFound)
 void logRequest(UINT message, DWORD worker)
 {
     LogLine line;
-    line.text("request ");
-    describeMessage(line, message);
+    describeRequest(line, message);
     if (worker)
         line.text(" to thread ").number(worker);
     else
@@ -115,18 +121,14 @@ void logRequest(UINT message, DWORD worker)
 void logRequestLost(UINT message, DWORD error)
 {
     LogLine line;
-    line.text("request ");
-    describeMessage(line, message);
-    line.text(" not posted, error ").number(error);
+    describeRequest(line, message).text(" not posted, error ").number(error);
     writeLogLine(line);
 }
 
 void logForward(UINT message, bool forwarded)
 {
     LogLine line;
-    line.text("request ");
-    describeMessage(line, message);
-    line.text(forwarded ? " forwarded to the Launcher" : " dropped: no Launcher window");
+    describeRequest(line, message).text(forwarded ? " forwarded to the Launcher" : " dropped: no Launcher window");
     writeLogLine(line);
 }
 
