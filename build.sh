@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds dovrikna.dll for 32-bit and 64-bit Windows into out/x86 and out/x64.
-# With --all it also builds every test program. Run as root, it first installs
-# the packages it lacks (tools/install-deps); as another user it names them.
+# Builds dovrikna.dll and dovrikna-try.exe for 32-bit and 64-bit Windows into
+# out/x86 and out/x64. With --all it also builds every test program. Run as
+# root, it first installs the packages it lacks (tools/install-deps); as
+# another user it names them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 "$root/tools/install-deps" --missing
-targets=(--target dovrikna)
+targets=(--target dovrikna dovrikna_try)
 [ "${1:-}" = "--all" ] && targets=()
 
 configure() { # build-dir toolchain full-tests
@@ -20,6 +21,6 @@ for arch in win32 win64; do
 done
 
 mkdir -p "$root/out/x86" "$root/out/x64"
-cp "$root/build/win32/bin/dovrikna.dll" "$root/out/x86/"
-cp "$root/build/win64/bin/dovrikna.dll" "$root/out/x64/"
-echo "Built out/x86/dovrikna.dll and out/x64/dovrikna.dll"
+cp "$root/build/win32/bin/dovrikna.dll" "$root/build/win32/bin/dovrikna-try.exe" "$root/out/x86/"
+cp "$root/build/win64/bin/dovrikna.dll" "$root/build/win64/bin/dovrikna-try.exe" "$root/out/x64/"
+echo "Built out/x86 and out/x64: dovrikna.dll, dovrikna-try.exe"

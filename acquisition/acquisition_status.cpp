@@ -3,11 +3,15 @@
 namespace dovrikna {
 
 std::atomic<int> acquisitionStatus{STATUS_PENDING};
+void (*reportListener)(unsigned message, int status) = nullptr;
 
 void applyReport(unsigned message)
 {
     int status;
-    if (statusForReport(message, &status)) acquisitionStatus.store(status);
+    if (!statusForReport(message, &status)) return;
+    // Told first, so that the report is on record before the Java side can act on it.
+    if (reportListener) reportListener(message, status);
+    acquisitionStatus.store(status);
 }
 
 void markRequestPending()

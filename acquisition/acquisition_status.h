@@ -17,6 +17,10 @@ extern std::atomic<int> acquisitionStatus;
 // Turns a report message into its status; any other message changes nothing.
 void applyReport(unsigned message);
 
+// Told of every report that applyReport applies, with the status it is about
+// to store; null unless the conversation log is on.
+extern void (*reportListener)(unsigned message, int status);
+
 // A request is on its way: STATUS_PENDING, stored before the request is posted
 // so that a fast report is never overwritten. (Files that include windows.h
 // cannot name STATUS_PENDING: winnt.h defines a macro of that name.)

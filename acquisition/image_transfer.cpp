@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "acquisition/acquisition_log.h"
 #include "acquisition/native_transfer.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
@@ -286,6 +287,7 @@ bool publishCurrentFile()
 
     const char* path = session->currentFile->path;
     std::memcpy(writer.view.get(), path, std::strlen(path) + 1);
+    if (conversationLogOn) logHandOver(path, session->deliveredFiles + 1);
     applyReport(TWM_FILE_READY);
     ++session->deliveredFiles;
     return true;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/acquisition_log.h"
 #include "acquisition/in_process_requests.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
@@ -185,7 +186,9 @@ TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 
     TwainSession* session = currentSession;
     if (!dsmEntry || !session) return TWRC_FAILURE;
     ModalScope scope;
-    return dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
+    TW_UINT16 code = dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
+    if (conversationLogOn) logDsmCall(pDest, group, dat, msg, data, code);
+    return code;
 }
 
 void createSession(HWND ownerWindow)
@@ -213,6 +216,7 @@ void createSession(HWND ownerWindow)
 #endif
 
     fillAppIdentity(session->appIdentity);
+    if (conversationLogOn) logManager(session->dsmModule, dsmEntry != nullptr);
 }
 
 void deleteSession()

@@ -94,6 +94,11 @@ struct TW_ENUMERATION {
     TW_UINT8 ItemList[1];
 };
 
+struct TW_STATUS {
+    TW_UINT16 ConditionCode;
+    TW_UINT16 Reserved;
+};
+
 struct TW_IMAGEINFO {
     TW_FIX32 XResolution;
     TW_FIX32 YResolution;
@@ -117,6 +122,7 @@ static_assert(sizeof(TW_ENUMERATION) == 16, "TW_ENUMERATION");
 static_assert(sizeof(TW_ONEVALUE) == 6, "TW_ONEVALUE");
 static_assert(sizeof(TW_ARRAY) == 8, "TW_ARRAY");
 static_assert(sizeof(TW_IMAGEINFO) == 42, "TW_IMAGEINFO");
+static_assert(sizeof(TW_STATUS) == 4, "TW_STATUS");
 static_assert(offsetof(TW_ENUMERATION, ItemList) == 14, "TW_ENUMERATION items");
 static_assert(offsetof(TW_ARRAY, ItemList) == 6, "TW_ARRAY items");
 static_assert(offsetof(TW_IDENTITY, ProductName) == 122, "TW_IDENTITY names");
@@ -142,6 +148,7 @@ constexpr TW_UINT16 DAT_IDENTITY = 0x0003;
 constexpr TW_UINT16 DAT_PARENT = 0x0004;
 constexpr TW_UINT16 DAT_PENDINGXFERS = 0x0005;
 constexpr TW_UINT16 DAT_SETUPFILEXFER = 0x0007;
+constexpr TW_UINT16 DAT_STATUS = 0x0008;
 constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
 constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
 constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;

@@ -3,6 +3,7 @@
 
 #include "acquisition/twain_worker.h"
 
+#include "acquisition/acquisition_log.h"
 #include "acquisition/in_process_requests.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"
@@ -153,15 +154,19 @@ void stopTwainWorker()
 void postToWorker(UINT message)
 {
     const DWORD worker = workerThreadId.load();
+    // On record before the worker can act on it.
+    if (conversationLogOn) logRequest(message, worker);
     if (worker == 0) return;
     WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
-    PostThreadMessageA(worker, message, kRequestMark, 0);
+    if (!PostThreadMessageA(worker, message, kRequestMark, 0) && conversationLogOn)
+        logRequestLost(message, GetLastError());
 }
 
 void forwardToLauncher(UINT message)
 {
-    if (HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle))
-        PostMessageA(launcher, message, 0, 0);
+    HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle);
+    if (launcher) PostMessageA(launcher, message, 0, 0);
+    if (conversationLogOn) logForward(message, launcher != nullptr);
 }
 
 } // namespace dovrikna

@@ -1,3 +1,4 @@
+#include "acquisition/acquisition_log.h"
 #include "acquisition/name_block.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_window.h"
@@ -14,6 +15,8 @@ std::atomic<DWORD> workerThreadId{0};
 void onProcessAttach(HINSTANCE instance)
 {
     moduleInstance = instance;
+    openConversationLog(instance);
+    if (conversationLogOn) listenToReports();
 
     WNDCLASSA windowClass;
     ZeroMemory(&windowClass, sizeof windowClass);
@@ -31,6 +34,7 @@ void onProcessAttach(HINSTANCE instance)
 
 void onProcessDetach(bool processTerminating)
 {
+    logUnload(processTerminating);
     releaseMailModule();
     releaseThumbnailCache(processTerminating);
     deleteNameBlockReader();

@@ -143,6 +143,14 @@ bool fileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string programFolder()
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string path = exe;
+    return path.substr(0, path.rfind('\\') + 1);
+}
+
 std::string readNameBlock()
 {
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "D32B4912-DB77-4112-B52F-4BE6856A3199");

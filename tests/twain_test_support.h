@@ -51,6 +51,8 @@ std::string problemsOf(const standin::TwainStandin& dsm);
 // returns it with its trailing backslash.
 std::string useFreshTempDirectory(const char* name);
 bool fileExists(const std::string& path);
+// The test program's folder (the library's too), with its trailing backslash.
+std::string programFolder();
 
 // The image-name block as the Java side reads it; "" when it cannot be opened.
 std::string readNameBlock();

@@ -43,10 +43,20 @@ std::string pointer(const void* value)
     return value ? std::string("set") : std::string("null");
 }
 
+// A process the test cannot reach (a program it starts) has the lines
+// appended to the file DOVRIKNA_MAPI_LOG names as well.
 void log(const std::string& line)
 {
     std::lock_guard<std::mutex> lock(mutex);
     logText += line + "\n";
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("DOVRIKNA_MAPI_LOG", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, (line + "\n").data(), static_cast<DWORD>(line.size() + 1), &written, nullptr);
+    CloseHandle(file);
 }
 
 } // namespace

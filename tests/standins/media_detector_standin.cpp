@@ -261,6 +261,21 @@ public:
 
 Factory factory;
 
+// A process that cannot script the stand-in (a program the test starts) gets
+// one video stream of the size DOVRIKNA_STANDIN_VIDEO names, as "320x240".
+void scriptFromEnvironment()
+{
+    static bool read = false;
+    if (read) return;
+    read = true;
+    char text[32];
+    const DWORD length = GetEnvironmentVariableA("DOVRIKNA_STANDIN_VIDEO", text, sizeof text);
+    long width = 0, height = 0;
+    if (length > 0 && length < sizeof text && std::sscanf(text, "%ldx%ld", &width, &height) == 2 &&
+        script.streams.empty())
+        script.streams.push_back(Stream{dovrikna::kMediaTypeVideo, dovrikna::kFormatVideoInfo, width, height, false});
+}
+
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
@@ -268,6 +283,7 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLS
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!IsEqualCLSID(clsid, dovrikna::kClsidMediaDet)) return CLASS_E_CLASSNOTAVAILABLE;
+    scriptFromEnvironment();
     return factory.QueryInterface(iid, out);
 }
 

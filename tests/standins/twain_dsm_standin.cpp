@@ -403,7 +403,12 @@ TW_UINT16 WINAPI DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg,
         call.toSource = 1;
         std::strncpy(call.dest, dest->ProductName, sizeof call.dest - 1);
     }
-    call.rc = dest ? toSource(call, dg, dat, msg, data) : toManager(call, dat, msg, data);
+    if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET && data) {
+        static_cast<TW_STATUS*>(data)->ConditionCode = script.conditionCode;
+        call.rc = TWRC_SUCCESS;
+    } else {
+        call.rc = dest ? toSource(call, dg, dat, msg, data) : toManager(call, dat, msg, data);
+    }
     EnterCriticalSection(&lock);
     callLog.push_back(call);
     LeaveCriticalSection(&lock);

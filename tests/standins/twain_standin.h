@@ -80,6 +80,7 @@ struct Script {
     Capability fileFormat;
     int transferCount;
     Transfer transfers[16];
+    TW_UINT16 conditionCode; // what DAT_STATUS answers, to the manager and the source alike
     // Loads the source's module (TWAINDSM.DLL, a copy of this stand-in) at
     // MSG_OPENDS and frees it at MSG_CLOSEDS, as a real manager does.
     int sourceModule;

@@ -1,0 +1,147 @@
+// Before windows.h, whose STATUS_PENDING macro would hide the status names.
+#include "acquisition/acquisition_status.h"
+
+#include "acquisition/acquisition_log.h"
+
+#include <vector>
+
+#include "acquisition/conversation_text.h"
+#include "acquisition/transfer_rules.h"
+#include "acquisition/twain_session_state.h"
+#include "frame/log_line.h"
+
+namespace dovrikna {
+
+namespace {
+
+// Every message of the worker's loop is offered to the source; most bring
+// nothing back. Those are only counted (on the worker, the one caller).
+unsigned long quietEvents = 0;
+unsigned long quietEventsTaken = 0;
+
+void flushQuietEvents()
+{
+    if (quietEvents == 0) return;
+    LogLine line;
+    line.text("DSM CONTROL/EVENT/PROCESSEVENT x").number(quietEvents);
+    line.text(" without a message from the source, ").number(quietEventsTaken).text(" of them taken");
+    quietEvents = 0;
+    quietEventsTaken = 0;
+    writeLogLine(line);
+}
+
+std::vector<TW_UINT16> containerItemsOf(const TW_CAPABILITY& capability)
+{
+    HGLOBAL handle = static_cast<HGLOBAL>(capability.hContainer);
+    if (!handle) return {};
+    std::vector<TW_UINT16> items;
+    const SIZE_T size = GlobalSize(handle);
+    if (const void* bytes = GlobalLock(handle)) {
+        items = containerItems(bytes, size, capability.ConType);
+        GlobalUnlock(handle);
+    }
+    return items;
+}
+
+LogLine& describeRequest(LogLine& line, UINT message)
+{
+    line.text("request ");
+    describeMessage(line, message);
+    return line;
+}
+
+void logReport(unsigned message, int status)
+{
+    LogLine line;
+    line.text("report ");
+    describeMessage(line, message);
+    line.text(", status ").signedNumber(status);
+    writeLogLine(line);
+}
+
+} // namespace
+
+void logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc)
+{
+    if (dat == DAT_EVENT && msg == MSG_PROCESSEVENT && data &&
+        static_cast<TW_EVENT*>(data)->TWMessage == MSG_NULL) {
+        ++quietEvents;
+        if (rc == TWRC_DSEVENT) ++quietEventsTaken;
+        return;
+    }
+    flushQuietEvents();
+
+    DsmCallRecord call;
+    call.dest = dest;
+    call.group = group;
+    call.dat = dat;
+    call.msg = msg;
+    call.data = data;
+    call.rc = rc;
+    std::vector<TW_UINT16> items;
+    if (dat == DAT_CAPABILITY && msg == MSG_GET && rc == TWRC_SUCCESS && data) {
+        items = containerItemsOf(*static_cast<TW_CAPABILITY*>(data));
+        call.items = items.data();
+        call.itemCount = items.size();
+    }
+    TwainSession* session = currentSession;
+    if (rc == TWRC_FAILURE && dsmEntry && session) {
+        TW_STATUS status = {0xFFFF, 0};
+        call.hasCondition = dsmEntry(&session->appIdentity, dest, DG_CONTROL, DAT_STATUS, MSG_GET, &status) ==
+                            TWRC_SUCCESS;
+        call.condition = status.ConditionCode;
+    }
+    LogLine line;
+    describeDsmCall(line, call);
+    writeLogLine(line);
+}
+
+void logManager(HMODULE manager, bool entryFound)
+{
+    LogLine line;
+    char path[MAX_PATH] = "";
+    if (manager && GetModuleFileNameA(manager, path, MAX_PATH) > 0)
+        line.text("manager ").quoted(path, MAX_PATH).text(entryFound ? " loaded" : " loaded without DSM_Entry");
+    else
+        line.text("no manager: TWAIN_32.DLL (or TWAINDSM.DLL) was not found or would not load");
+    writeLogLine(line);
+}
+
+void logRequest(UINT message, DWORD worker)
+{
+    LogLine line;
+    describeRequest(line, message);
+    if (worker)
+        line.text(" to thread ").number(worker);
+    else
+        line.text(" lost: no worker thread");
+    writeLogLine(line);
+}
+
+void logRequestLost(UINT message, DWORD error)
+{
+    LogLine line;
+    describeRequest(line, message).text(" not posted, error ").number(error);
+    writeLogLine(line);
+}
+
+void logForward(UINT message, bool forwarded)
+{
+    LogLine line;
+    describeRequest(line, message).text(forwarded ? " forwarded to the Launcher" : " dropped: no Launcher window");
+    writeLogLine(line);
+}
+
+void logHandOver(const char* path, int number)
+{
+    LogLine line;
+    line.text("file ").signedNumber(number).text(" handed over: ").quoted(path, MAX_PATH);
+    writeLogLine(line);
+}
+
+void listenToReports()
+{
+    reportListener = logReport;
+}
+
+} // namespace dovrikna

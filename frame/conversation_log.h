@@ -1,0 +1,32 @@
+// The conversation log: off unless the environment variable DOVRIKNA_LOG
+// names a file when the library loads. Then every event of interest is
+// appended to that file as one line, time-stamped and tagged with its thread.
+// Writing never fails the library: a line that cannot be written is dropped.
+#ifndef DOVRIKNA_FRAME_CONVERSATION_LOG_H
+#define DOVRIKNA_FRAME_CONVERSATION_LOG_H
+
+namespace dovrikna {
+
+class LogLine;
+
+// Set once by the load sequence, before any other thread of the library
+// runs. Every event tests this flag first: with the log off that test is all
+// the logging work there is.
+extern bool conversationLogOn;
+
+// Load sequence: reads DOVRIKNA_LOG and, when it names a file, writes the
+// load line (version, module, process, Windows version).
+void openConversationLog(void* moduleInstance);
+// Unload sequence: the unload line. Under the loader lock: kernel32 calls only.
+void logUnload(bool processTerminating);
+
+// Appends the line with its time and thread. The file is opened for each
+// line, so every line is on disk when the call returns, and another program
+// may read, move or delete the file at any time. A file that has grown past
+// 1 MiB is renamed to the same name with ".1" appended (replacing an earlier
+// one) and a new file begun.
+void writeLogLine(const LogLine& line);
+
+} // namespace dovrikna
+
+#endif

@@ -1,0 +1,169 @@
+// The conversation log (DOVRIKNA_LOG) over a scan through the natives with
+// the stand-in source manager: the lines a support engineer reads, and no
+// file at all when the variable was not set at load.
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dovrikna_version.h"
+#include "scanning_fixture.h"
+
+namespace {
+
+using namespace scanning;
+using Names = std::vector<std::string>;
+
+// The bound at which the library begins a new log file.
+constexpr size_t kFullLog = 1024 * 1024;
+
+// Names the log file before the library loads (a base class is made before
+// the fixture's members, the library among them).
+struct LogNamed {
+    // `full`: the file is there already, at the log's bound.
+    LogNamed(bool atLoad, bool full) : path(twaintest::programFolder() + "conversation-" + std::to_string(GetCurrentProcessId()) + ".log")
+    {
+        DeleteFileA(path.c_str());
+        DeleteFileA((path + ".1").c_str());
+        if (full) std::ofstream(path, std::ios::binary) << std::string(kFullLog, 'x');
+        SetEnvironmentVariableA("DOVRIKNA_LOG", atLoad ? path.c_str() : nullptr);
+    }
+    ~LogNamed()
+    {
+        SetEnvironmentVariableA("DOVRIKNA_LOG", nullptr);
+        DeleteFileA(path.c_str());
+        DeleteFileA((path + ".1").c_str());
+    }
+    std::string path;
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Line {
+    DWORD thread;
+    std::string text;
+};
+
+// "2026-12-07 13:45:01.123 thread 66: text", each line checked for that form.
+std::vector<Line> readLog(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<Line> lines;
+    for (std::string raw; std::getline(in, raw);) {
+        EXPECT_TRUE(!raw.empty() && raw.back() == '\r') << "no CRLF: " << raw;
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+        unsigned year, month, day, hour, minute, second, ms;
+        unsigned long thread;
+        int consumed = 0;
+        const bool stamped = std::sscanf(raw.c_str(), "%4u-%2u-%2u %2u:%2u:%2u.%3u thread %lu: %n", &year, &month,
+                                         &day, &hour, &minute, &second, &ms, &thread, &consumed) == 8 &&
+                             consumed > 0 && raw[10] == ' ' && raw[23] == ' ';
+        EXPECT_TRUE(stamped) << "no time stamp or thread: " << raw;
+        if (stamped) lines.push_back({static_cast<DWORD>(thread), raw.substr(consumed)});
+    }
+    return lines;
+}
+
+bool startsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// The log begins full: its first line goes to a new file, and the full one is
+// kept under the name with ".1".
+class LoggedScanning : protected LogNamed, public StandinScanning {
+protected:
+    LoggedScanning() : LogNamed(true, true) {}
+};
+
+TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailure)
+{
+    script->fileFormat.rc = dovrikna::TWRC_FAILURE;
+    script->conditionCode = 13; // TWCC_CAPUNSUPPORTED
+    acquire();
+    pressScan();
+    // No format known: the name ends in .tmp.
+    EXPECT_EQ((Names{temp + "kel0.tmp"}), collect());
+
+    EXPECT_EQ(std::string(kFullLog, 'x'), readFile(path + ".1"));
+    const std::vector<Line> lines = readLog(path);
+    ASSERT_FALSE(lines.empty()) << path;
+    EXPECT_TRUE(startsWith(lines.front().text, "load dovrikna " DOVRIKNA_VERSION_TEXT " ")) << lines.front().text;
+
+    // Each DSM line as "triplet ... -> result": what was asked and what came back.
+    Names dsm;
+    std::string failure;
+    for (const Line& line : lines) {
+        if (!startsWith(line.text, "DSM ") || line.text.find("without a message") != std::string::npos) continue;
+        EXPECT_EQ(worker, line.thread) << line.text;
+        const size_t space = line.text.find(' ', 4);
+        const size_t arrow = line.text.find(" -> ");
+        ASSERT_NE(std::string::npos, arrow) << line.text;
+        dsm.push_back(line.text.substr(4, space - 4) + line.text.substr(arrow));
+        if (line.text.find("FAILURE") != std::string::npos) failure = line.text;
+    }
+    EXPECT_EQ((Names{"CONTROL/PARENT/OPENDSM -> SUCCESS", "CONTROL/IDENTITY/GETDEFAULT -> SUCCESS",
+                     "CONTROL/IDENTITY/OPENDS -> SUCCESS", "CONTROL/USERINTERFACE/ENABLEDS -> SUCCESS",
+                     "CONTROL/EVENT/PROCESSEVENT -> DSEVENT", "CONTROL/CAPABILITY/GET -> SUCCESS",
+                     "CONTROL/CAPABILITY/GET -> FAILURE, condition CAPUNSUPPORTED (13)",
+                     "IMAGE/IMAGEINFO/GET -> SUCCESS", "CONTROL/SETUPFILEXFER/SET -> SUCCESS",
+                     "IMAGE/IMAGEFILEXFER/GET -> XFERDONE", "CONTROL/PENDINGXFERS/ENDXFER -> SUCCESS",
+                     "CONTROL/USERINTERFACE/DISABLEDS -> SUCCESS", "CONTROL/IDENTITY/CLOSEDS -> SUCCESS",
+                     "CONTROL/PARENT/CLOSEDSM -> SUCCESS"}),
+              dsm);
+    EXPECT_TRUE(startsWith(failure, "DSM CONTROL/CAPABILITY/GET to source \"Standin Default\" IMAGEFILEFORMAT"))
+        << failure;
+
+    // The fields a support engineer looks for, and the protocol around the calls.
+    const DWORD java = GetCurrentThreadId();
+    const struct {
+        std::string start;
+        DWORD thread;
+    } expected[] = {
+        {"request ACQUIRE to thread ", java},
+        {"DSM CONTROL/IDENTITY/OPENDS to manager Id 8 \"Standin Default\" by \"Standin\"", worker},
+        {"DSM CONTROL/EVENT/PROCESSEVENT to source \"Standin Default\" XFERREADY -> DSEVENT", worker},
+        {"DSM CONTROL/CAPABILITY/GET to source \"Standin Default\" XFERMECH ENUMERATION [NATIVE,FILE,MEMORY]", worker},
+        {"DSM CONTROL/SETUPFILEXFER/SET to source \"Standin Default\" \"" + temp + "kel0.tmp\" format 0xFFFF",
+         worker},
+        {"DSM CONTROL/PENDINGXFERS/ENDXFER to source \"Standin Default\" Count 0 -> SUCCESS", worker},
+        {"file 1 handed over: \"" + temp + "kel0.tmp\"", worker},
+        {"report FILE_READY, status 2", worker},
+        {"request NEXT_FILE to thread ", java},
+        {"report ACQUIRE_DONE, status 3", worker},
+    };
+    size_t at = 0;
+    for (const auto& entry : expected) {
+        while (at < lines.size() && !startsWith(lines[at].text, entry.start)) ++at;
+        ASSERT_LT(at, lines.size()) << "no line, after the ones before, starting: " << entry.start;
+        EXPECT_EQ(entry.thread, lines[at].thread) << lines[at].text;
+    }
+}
+
+class UnloggedScanning : protected LogNamed, public StandinScanning {
+protected:
+    UnloggedScanning() : LogNamed(false, false) {}
+};
+
+TEST_F(UnloggedScanning, AVariableSetOnlyAfterTheLoadWritesNothing)
+{
+    SetEnvironmentVariableA("DOVRIKNA_LOG", path.c_str());
+    selectSource();
+    EXPECT_EQ(kIdle, pollSelect());
+    acquire();
+    pressScan();
+    EXPECT_EQ((Names{temp + "kel0.tif"}), collect());
+    lib.unload();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << path << " was written";
+}
+
+} // namespace

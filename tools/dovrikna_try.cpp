@@ -1,0 +1,390 @@
+// dovrikna-try: runs dovrikna.dll from its own folder without the
+// application, playing the Java side, one job per command line. For field
+// support: with --log the library writes its conversation log.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dovrikna_natives.h"
+#include "tools/try_jvm.h"
+
+namespace {
+
+const char kUsageText[] =
+    "usage: dovrikna-try [--log FILE] [--timeout SECONDS] COMMAND\n"
+    "  sources                 choose a scanning source (the source manager's dialog)\n"
+    "  scan [--dir D]          scan; prints each page's path as it arrives, copies it to D\n"
+    "  thumb VIDEO OUT.bmp     writes the video's first frame to OUT.bmp\n"
+    "  drive PATH              the kind and free space of PATH's drive\n"
+    "  docs                    the user's documents folder\n"
+    "  open FILE               opens FILE with the program the shell associates with it\n"
+    "  mail [--to ADDR]... FILE...   hands FILEs to the mail client\n"
+    "exit code: 0 done, 1 the library reported a failure, 2 usage, 3 no answer in time,\n"
+    "4 the library could not be loaded or misused its Java environment\n";
+
+enum Exit { kDone = 0, kFailed = 1, kUsage = 2, kNoAnswer = 3, kBroken = 4 };
+
+std::u16string u16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+// To a console as UTF-16; to a file or pipe as UTF-8.
+void write(HANDLE out, const std::wstring& text)
+{
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+    WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+void say(const std::wstring& text) { write(GetStdHandle(STD_OUTPUT_HANDLE), text + L"\n"); }
+int fail(int code, const std::wstring& text)
+{
+    write(GetStdHandle(STD_ERROR_HANDLE), L"dovrikna-try: " + text + L"\n");
+    return code;
+}
+
+std::wstring absolute(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH * 2];
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : path;
+}
+
+std::wstring ownFolder()
+{
+    wchar_t exe[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring path(exe, length);
+    return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+// The library and its natives, found by the names a Java VM of this
+// architecture binds.
+struct Library {
+    HMODULE module = nullptr;
+    std::string missing;
+#define TRY_DECLARE_NATIVE(name, bytes, result, args) result(JNICALL* name) args = nullptr;
+    DOVRIKNA_NATIVES(TRY_DECLARE_NATIVE)
+#undef TRY_DECLARE_NATIVE
+
+    bool load(const std::wstring& path)
+    {
+        module = LoadLibraryW(path.c_str());
+        if (!module) return false;
+#ifdef _WIN64
+#define TRY_EXPORT_NAME(name, bytes) "Java_" #name
+#else
+#define TRY_EXPORT_NAME(name, bytes) "_Java_" #name "@" #bytes
+#endif
+#define TRY_RESOLVE_NATIVE(name, bytes, result, args)                                                \
+    name = reinterpret_cast<result(JNICALL*) args>(                                                  \
+        reinterpret_cast<void*>(GetProcAddress(module, TRY_EXPORT_NAME(name, bytes))));             \
+    if (!name) missing += std::string(TRY_EXPORT_NAME(name, bytes)) + " ";
+        DOVRIKNA_NATIVES(TRY_RESOLVE_NATIVE)
+#undef TRY_RESOLVE_NATIVE
+#undef TRY_EXPORT_NAME
+        return missing.empty();
+    }
+};
+
+// The application's main window, hidden: the library makes its scanning
+// window a child of it, as it does in the application.
+HWND makeMainAppWindow()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
+    RegisterClassA(&windowClass);
+    return CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
+}
+
+// Answers this thread's messages for `ms` at most, as the Java side's event
+// thread would (the library's windows are children of ours).
+void pump(DWORD ms)
+{
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+enum : jint { kPending = 0, kIdle = 1, kSignalled = 2, kFinished = 3 };
+
+class Session {
+public:
+    Session(Library& lib, tryjvm::Jvm& jvm, DWORD timeoutMs) : lib_(lib), jvm_(jvm), timeoutMs_(timeoutMs) {}
+
+    int sources()
+    {
+        lib_.com_quenlark_foto_TwainHandler_selectSource0(env(), nullptr);
+        const DWORD start = GetTickCount();
+        jint status = kPending;
+        while ((status = lib_.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr)) == kPending) {
+            if (GetTickCount() - start > timeoutMs_) return fail(kNoAnswer, L"no answer to the selection in time");
+            pump(20);
+        }
+        if (status == kIdle) {
+            say(L"A source was chosen.");
+            return kDone;
+        }
+        return fail(kFailed, L"no source was chosen (cancelled, or the manager offers none)");
+    }
+
+    int scan(const std::wstring& directory)
+    {
+        lib_.com_quenlark_foto_TwainHandler_acquireImage0(env(), nullptr);
+        DWORD lastNews = GetTickCount();
+        int pages = 0;
+        for (;;) {
+            const jint status = lib_.com_quenlark_foto_TwainHandler_queryImageFile0(env(), nullptr);
+            if (status == kFinished) break;
+            if (status == kSignalled) {
+                lastNews = GetTickCount();
+                jintArray flag = jvm_.newIntArray({-1});
+                jstring path = lib_.com_quenlark_foto_TwainHandler_getImageFile0(env(), nullptr, flag);
+                if (!path) return fail(kFailed, L"a page was signalled, but no path came with it");
+                const std::wstring page = wide(jvm_.text(path));
+                ++pages;
+                say(page);
+                if (!directory.empty()) {
+                    const std::wstring copy = freeName(directory, page);
+                    if (!CopyFileW(page.c_str(), copy.c_str(), TRUE))
+                        return fail(kFailed, L"could not copy the page to " + copy);
+                    say(L"  copied to " + copy);
+                }
+                continue;
+            }
+            if (GetTickCount() - lastNews > timeoutMs_) return fail(kNoAnswer, L"no news of the scan in time");
+            pump(20);
+        }
+        if (pages == 0) return fail(kFailed, L"the scan ended without a page (cancelled, failed or no source)");
+        say(std::to_wstring(pages) + (pages == 1 ? L" page." : L" pages."));
+        return kDone;
+    }
+
+    int thumb(const std::wstring& video, const std::wstring& bmp)
+    {
+        // Asked first with no room, the library tells the frame's size.
+        jstring path = jvm_.newString(u16(absolute(video)));
+        jintArray size = jvm_.newIntArray({0, 0});
+        jint result = lib_.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(env(), nullptr, path, size,
+                                                                         jvm_.newByteArray({}));
+        if (result < 0) return fail(kFailed, L"no frame could be taken from " + video);
+        const jint width = jvm_.ints(size)[0], height = jvm_.ints(size)[1];
+        if (width <= 0 || height == 0) return fail(kFailed, L"the library gave no frame size");
+        const int rows = height < 0 ? -height : height;
+        jbyteArray pixels = jvm_.newByteArray(std::vector<jbyte>(static_cast<size_t>(width) * rows * 3));
+        result = lib_.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(env(), nullptr, path, size, pixels);
+        if (result != 0) return fail(kFailed, L"the frame did not fit the size the library gave");
+        if (!writeBitmap(bmp, width, height, jvm_.bytes(pixels))) return fail(kFailed, L"could not write " + bmp);
+        say(std::to_wstring(width) + L"x" + std::to_wstring(rows) + L" frame written to " + bmp);
+        return kDone;
+    }
+
+    int drive(const std::wstring& path)
+    {
+        static const wchar_t* const kinds[] = {L"unknown", L"removable medium", L"fixed disk",
+                                               L"network drive", L"CD-ROM drive", L"RAM disk"};
+        jstring root = jvm_.newString(u16(path));
+        const jint kind = lib_.com_quenlark_util_FileSystem_getDriveType0(env(), nullptr, root);
+        say(path + L": " + (kind >= 0 && kind <= 5 ? kinds[kind] : L"?") + L" (" + std::to_wstring(kind) + L")");
+        jlongArray space = jvm_.newLongArray({-1, -1});
+        if (lib_.com_quenlark_util_FileSystem_getDiskFreeSpace0(env(), nullptr, root, space)) {
+            say(L"free: " + std::to_wstring(jvm_.longs(space)[0]) + L" bytes for this user, " +
+                std::to_wstring(jvm_.longs(space)[1]) + L" bytes on the volume");
+        } else if (kind == 0) {
+            return fail(kFailed, L"neither the kind nor the free space of " + path + L" is known");
+        } else {
+            say(L"free: unknown");
+        }
+        return kDone;
+    }
+
+    int docs()
+    {
+        jstring folder = lib_.com_quenlark_util_FileSystem_getMyDocumentFolder0(env(), nullptr);
+        if (!folder) return fail(kFailed, L"the library found no documents folder");
+        say(wide(jvm_.text(folder)));
+        return kDone;
+    }
+
+    int open(const std::wstring& file)
+    {
+        const std::wstring path = absolute(file);
+        if (!lib_.com_quenlark_ui_awt_AwtUtil_openDefaultApp0(env(), nullptr, jvm_.newString(u16(path))))
+            return fail(kFailed, L"the library could not start opening " + path);
+        // The shell is asked on a thread of the library's, which holds the
+        // library until it is done: freed here, the library goes once the
+        // shell has been asked.
+        FreeLibrary(lib_.module);
+        const DWORD start = GetTickCount();
+        while (GetModuleHandleW(L"dovrikna.dll")) {
+            if (GetTickCount() - start > timeoutMs_) return fail(kNoAnswer, L"the shell was not done in time");
+            pump(20);
+        }
+        lib_.module = nullptr;
+        say(L"Opened " + path + L" with its program.");
+        return kDone;
+    }
+
+    int mail(const std::vector<std::wstring>& to, const std::vector<std::wstring>& files)
+    {
+        std::wstring all;
+        for (const std::wstring& text : to) all += text;
+        for (const std::wstring& file : files) all += absolute(file);
+        // A separator that none of the texts holds; '|' cannot be in a path.
+        wchar_t separator = L'|';
+        for (wchar_t candidate : {L'|', L'*', L'?', L'\t', L'\x01'}) {
+            separator = candidate;
+            if (all.find(candidate) == std::wstring::npos) break;
+        }
+        std::wstring attachments, recipients;
+        for (const std::wstring& file : files) attachments += (attachments.empty() ? L"" : std::wstring(1, separator)) + absolute(file);
+        for (const std::wstring& text : to) recipients += (recipients.empty() ? L"" : std::wstring(1, separator)) + text;
+        lib_.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, static_cast<jchar>(separator),
+                                                    jvm_.newString(u16(attachments)), jvm_.newString(u16(recipients)));
+        say(L"Handed " + std::to_wstring(files.size()) + L" file(s) to the mail client.");
+        return kDone;
+    }
+
+private:
+    JNIEnv* env() { return jvm_.env(); }
+
+    // The page's file name in the folder, or name-2, name-3... when taken.
+    static std::wstring freeName(const std::wstring& directory, const std::wstring& page)
+    {
+        const std::wstring name = page.substr(page.find_last_of(L"\\/") + 1);
+        const size_t dot = name.rfind(L'.');
+        const std::wstring stem = name.substr(0, dot), extension = dot == std::wstring::npos ? L"" : name.substr(dot);
+        std::wstring folder = absolute(directory);
+        if (folder.back() != L'\\') folder += L'\\';
+        std::wstring candidate = folder + name;
+        for (int n = 2; GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+            candidate = folder + stem + L"-" + std::to_wstring(n) + extension;
+        return candidate;
+    }
+
+    // The frame's 24-bit rows as the library gives them (a DIB's order), each
+    // padded to four bytes as a BMP file wants.
+    static bool writeBitmap(const std::wstring& path, jint width, jint height, const std::vector<jbyte>& pixels)
+    {
+        const int rows = height < 0 ? -height : height;
+        const DWORD rowBytes = static_cast<DWORD>(width) * 3, stride = (rowBytes + 3) & ~3u;
+        BITMAPFILEHEADER file = {};
+        BITMAPINFOHEADER info = {};
+        info.biSize = sizeof info;
+        info.biWidth = width;
+        info.biHeight = height;
+        info.biPlanes = 1;
+        info.biBitCount = 24;
+        info.biCompression = BI_RGB;
+        info.biSizeImage = stride * rows;
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof file + sizeof info;
+        file.bfSize = file.bfOffBits + info.biSizeImage;
+        HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        bool ok = WriteFile(out, &file, sizeof file, &written, nullptr) && WriteFile(out, &info, sizeof info, &written, nullptr);
+        const char padding[3] = {};
+        for (int row = 0; ok && row < rows; ++row) {
+            ok = WriteFile(out, pixels.data() + static_cast<size_t>(row) * rowBytes, rowBytes, &written, nullptr) &&
+                 (stride == rowBytes || WriteFile(out, padding, stride - rowBytes, &written, nullptr));
+        }
+        CloseHandle(out);
+        return ok;
+    }
+
+    Library& lib_;
+    tryjvm::Jvm& jvm_;
+    DWORD timeoutMs_;
+};
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    std::wstring logFile;
+    DWORD timeoutMs = 600 * 1000;
+    std::wstring directory;
+    std::vector<std::wstring> to, rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == L"--log" && hasValue) {
+            logFile = absolute(args[++i]);
+        } else if (args[i] == L"--timeout" && hasValue) {
+            timeoutMs = static_cast<DWORD>(_wtoi(args[++i].c_str())) * 1000;
+        } else if (args[i] == L"--dir" && hasValue) {
+            directory = args[++i];
+        } else if (args[i] == L"--to" && hasValue) {
+            to.push_back(args[++i]);
+        } else if (args[i].size() > 1 && args[i][0] == L'-' && args[i][1] == L'-') {
+            std::fputs(kUsageText, stderr);
+            return fail(kUsage, L"unknown or incomplete option " + args[i]);
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    const std::wstring command = rest.empty() ? L"" : rest.front();
+    const size_t operands = rest.size() - (rest.empty() ? 0 : 1);
+    const bool valid = (command == L"sources" || command == L"docs" || command == L"scan")   ? operands == 0
+                       : (command == L"drive" || command == L"open")                      ? operands == 1
+                       : command == L"thumb"                                              ? operands == 2
+                       : command == L"mail"                                               ? operands >= 1
+                                                                                          : false;
+    if (!valid || (!directory.empty() && command != L"scan") || (!to.empty() && command != L"mail")) {
+        std::fputs(kUsageText, stderr);
+        return kUsage;
+    }
+
+    // Read by the library once, as it loads.
+    if (!logFile.empty()) SetEnvironmentVariableW(L"DOVRIKNA_LOG", logFile.c_str());
+    const HWND mainWindow = makeMainAppWindow();
+    Library lib;
+    const std::wstring dll = ownFolder() + L"dovrikna.dll";
+    if (!lib.load(dll)) {
+        if (!lib.module) return fail(kBroken, L"could not load " + dll + L" (error " + std::to_wstring(GetLastError()) + L")");
+        return fail(kBroken, L"the library lacks " + std::wstring(lib.missing.begin(), lib.missing.end()));
+    }
+
+    tryjvm::Jvm jvm;
+    Session session(lib, jvm, timeoutMs);
+    int code;
+    if (command == L"sources") code = session.sources();
+    else if (command == L"scan") code = session.scan(directory);
+    else if (command == L"thumb") code = session.thumb(rest[1], rest[2]);
+    else if (command == L"drive") code = session.drive(rest[1]);
+    else if (command == L"docs") code = session.docs();
+    else if (command == L"open") code = session.open(rest[1]);
+    else code = session.mail(to, std::vector<std::wstring>(rest.begin() + 1, rest.end()));
+
+    for (const std::string& problem : jvm.problems()) {
+        fail(kBroken, L"JNI misuse: " + std::wstring(problem.begin(), problem.end()));
+        code = kBroken;
+    }
+    // The library is freed before the process ends: under Wine a process that
+    // ended with it loaded could hang in its exit. (After an acquisition it
+    // keeps itself mapped and goes with the process.) Its scanning thread is
+    // let reach its loop first (its window is made just before), since a
+    // library freed while that thread is still starting is not safe to free.
+    if (lib.module) {
+        const DWORD start = GetTickCount();
+        while (!FindWindowExA(mainWindow, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr) &&
+               GetTickCount() - start < 2000)
+            pump(10);
+        FreeLibrary(lib.module);
+    }
+    return code;
+}
