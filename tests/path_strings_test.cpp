@@ -167,6 +167,13 @@ TEST_F(PathStrings, EveryNativeTakesTheNamedFileAndNeverALookAlike)
             EXPECT_EQ(ansi(fileOf(name)), field(standin.text(), "path")) << "its ANSI text names the missing file";
         else
             EXPECT_EQ("", standin.text()) << "no short name, nothing mailed";
+        // A recipient has no short name.
+        standin.clear();
+        lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, ';', jvm.newString(""), jvm.newString(name.text));
+        if (inCodePage(name))
+            EXPECT_NE(std::string::npos, standin.text().find(" address=\"" + ansi(wide(name.text)) + "\""));
+        else
+            EXPECT_EQ("", standin.text()) << "nothing mailed";
     }
     Sleep(1000); // an open of a decoy would have been recorded by now
     EXPECT_EQ(0u, recorder.records().size()) << "a missing file's name opened something";
