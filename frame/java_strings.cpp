@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "frame/java_text.h"
 
@@ -39,11 +38,11 @@ bool convertExactly(const std::u16string& text, UINT codePage, std::string& ansi
     ansi.assign(static_cast<std::size_t>(bytes), '\0');
     WideCharToMultiByte(codePage, flags, wideOf(text), length, &ansi[0], bytes, nullptr, &usedDefault);
 
-    std::vector<wchar_t> back(text.size() + 1);
-    const int units = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(),
-                                          static_cast<int>(back.size()));
-    if (usedDefault || units != length || std::char_traits<char16_t>::compare(
-                                              reinterpret_cast<const char16_t*>(back.data()), text.data(), text.size()) != 0) {
+    std::u16string back(text.size() + 1, u'\0');
+    const int units = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, ansi.data(), bytes,
+                                          reinterpret_cast<wchar_t*>(&back[0]), static_cast<int>(back.size()));
+    back.resize(units > 0 ? static_cast<std::size_t>(units) : 0);
+    if (usedDefault || back != text) {
         ansi.clear();
         return false;
     }

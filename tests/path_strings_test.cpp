@@ -11,28 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "foreign_names.h"
 #include "mapi_standin.h"
 #include "open_recorder_client.h"
 #include "scanning_fixture.h"
 
 namespace {
 
-struct Name {
-    const char* text; // UTF-8
-    bool in1252, in932;
-};
-// 932 holds Cyrillic (full-width forms) but no accented Latin letters.
-// "Łódź" has a best-fit look-alike in both ("Lodz").
-const Name kNames[] = {
-    {"Müller café", true, false},
-    {"田中 写真", false, true},
-    {"Юля", false, true},
-    {"Łódź", false, false},
-};
+using Name = ForeignName;
+const auto& kNames = kForeignNames;
 
 bool inCodePage(const Name& name)
 {
-    return GetACP() == 932 ? name.in932 : name.in1252;
+    return inCodePage(name, GetACP());
 }
 
 // Windows 9x (the build that sees it) has ANSI functions only: a name

@@ -5,8 +5,11 @@
 // thread locale's code page, so a name that code page cannot hold fails.
 #include <windows.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include "foreign_names.h"
 #include "open_recorder_client.h"
 #include "thumbnail_test.h"
 
@@ -26,17 +29,13 @@ using DOVRIKNA_CODEPAGE_SUITE = ThumbnailTest;
 
 constexpr bool kWindows9x = DOVRIKNA_EXPECTED_PLATFORM == VER_PLATFORM_WIN32_WINDOWS;
 
-struct Name {
-    const char* path;
-    bool in1252, in932;
-};
-// "Łódź" has a look-alike in 1252 ("Lódz"), which must be another key.
-const Name kNames[] = {
-    {"C:\\v\\café.avi", true, false},
-    {"C:\\v\\日本.avi", false, true},
-    {"C:\\v\\Łódź.avi", false, false},
-    {"C:\\v\\Lódz.avi", true, false},
-};
+// The names, and "Lódz", the look-alike of "Łódź", which must be a key of its own.
+std::vector<ForeignName> names()
+{
+    std::vector<ForeignName> all(std::begin(kForeignNames), std::end(kForeignNames));
+    all.push_back({"Lódz", true, false});
+    return all;
+}
 
 TEST_F(DOVRIKNA_CODEPAGE_SUITE, APathReachesTheDetectorAsItsCharactersOrNotAtAll)
 {
@@ -47,23 +46,24 @@ TEST_F(DOVRIKNA_CODEPAGE_SUITE, APathReachesTheDetectorAsItsCharactersOrNotAtAll
     ASSERT_EQ(static_cast<DWORD>(DOVRIKNA_EXPECTED_PLATFORM), version.dwPlatformId);
     video(4, 2);
 
-    for (const Name& name : kNames) {
-        SCOPED_TRACE(name.path);
-        const bool reaches = !kWindows9x || (DOVRIKNA_EXPECTED_ACP == 932 ? name.in932 : name.in1252);
+    for (const ForeignName& name : names()) {
+        const std::string path = std::string("C:\\v\\") + name.text + ".avi";
+        SCOPED_TRACE(path);
+        const bool reaches = !kWindows9x || inCodePage(name, DOVRIKNA_EXPECTED_ACP);
         jintArray size = jvm.newIntArray({4, 2});
         jbyteArray pixels = jvm.newByteArray(junk(24));
         const int created = standinCreated() + 1;
-        const jint result = thumbnail(name.path, size, pixels);
+        const jint result = thumbnail(path, size, pixels);
         EXPECT_EQ(created, standinCreated()) << "another string, another key";
         if (!reaches) {
             EXPECT_EQ(-1, result);
-            EXPECT_NE(wide(name.path), std::wstring(standinLastFileName()));
+            EXPECT_NE(wide(path), std::wstring(standinLastFileName()));
             EXPECT_EQ((std::vector<jint>{4, 2}), jvm.ints(size));
             continue;
         }
         EXPECT_EQ(0, result);
-        EXPECT_EQ(wide(name.path), std::wstring(standinLastFileName()));
-        EXPECT_EQ(0, thumbnail(name.path, size, pixels));
+        EXPECT_EQ(wide(path), std::wstring(standinLastFileName()));
+        EXPECT_EQ(0, thumbnail(path, size, pixels));
         EXPECT_EQ(created, standinCreated()) << "the same string again comes from the cache";
     }
 }

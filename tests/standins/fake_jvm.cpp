@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "frame/java_text.h"
+
 namespace fakejvm {
 
 namespace {
@@ -63,24 +65,6 @@ bool decodeUtf8(const std::string& bytes, bool fourByteForms, std::u16string& te
         i += length;
     }
     return true;
-}
-
-std::string encodeModifiedUtf8(const std::u16string& text)
-{
-    std::string bytes;
-    for (char16_t unit : text) {
-        if (unit != 0 && unit < 0x80) {
-            bytes += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            bytes += static_cast<char>(0xC0 | (unit >> 6));
-            bytes += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xE0 | (unit >> 12));
-            bytes += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (unit & 0x3F));
-        }
-    }
-    return bytes;
 }
 
 } // namespace
@@ -154,7 +138,7 @@ jbyteArray FakeJvm::newByteArray(std::vector<jbyte> values)
 
 std::string FakeJvm::bytesOf(jstring string) const
 {
-    return encodeModifiedUtf8(textOf(string));
+    return dovrikna::modifiedUtf8(textOf(string));
 }
 
 const std::u16string& FakeJvm::textOf(jstring string) const
@@ -257,7 +241,7 @@ const char* JNICALL FakeJvm::GetStringUTFChars(JNIEnv* env, jstring string, jboo
     jvm.record("GetStringUTFChars");
     Object* text = jvm.object(string, Object::String, "GetStringUTFChars");
     if (!text || jvm.failStringGets_) return nullptr;
-    const std::string bytes = encodeModifiedUtf8(text->text);
+    const std::string bytes = dovrikna::modifiedUtf8(text->text);
     if (isCopy) *isCopy = JNI_TRUE;
     return static_cast<const char*>(jvm.openGet(bytes.c_str(), bytes.size() + 1, string, "ReleaseStringUTFChars"));
 }
