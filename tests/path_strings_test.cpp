@@ -62,7 +62,7 @@ std::vector<std::wstring> lookAlikes(const std::string& text)
 {
     std::vector<std::wstring> names;
     for (const std::wstring& candidate : {fromAnsi(ansi(wide(text))), fromAnsi(text)})
-        if (candidate != wide(text) && candidate.find_first_of(L"?*\"<>|\x30FB") == std::wstring::npos)
+        if (candidate != wide(text) && candidate.find_first_of(L"?*\"<>|") == std::wstring::npos)
             names.push_back(candidate);
     return names;
 }
@@ -210,6 +210,7 @@ TEST_F(PathStrings, EveryNativeTakesTheNamedFileAndNeverALookAlike)
     }
     Sleep(500);
     EXPECT_EQ(kWindows9x ? 0u : 1u, recorder.records().size()) << "a name outside the code page opened something";
+    EXPECT_FALSE(decoys.empty());
     for (const std::wstring& decoy : decoys) EXPECT_EQ("decoy", readFile(decoy)) << utf8(decoy);
     FreeLibrary(mapi);
 }
