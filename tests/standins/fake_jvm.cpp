@@ -173,6 +173,12 @@ std::vector<std::string> FakeJvm::problems() const
     return problems_;
 }
 
+std::vector<std::string> FakeJvm::takeProblems()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::move(problems_);
+}
+
 size_t FakeJvm::openGets() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
