@@ -20,10 +20,4 @@ int takeStatusLeavingIdle()
     return acquisitionStatus.exchange(STATUS_IDLE);
 }
 
-bool signalIfStillPending()
-{
-    int expected = STATUS_PENDING;
-    return acquisitionStatus.compare_exchange_strong(expected, STATUS_SIGNALLED);
-}
-
 } // namespace dovrikna

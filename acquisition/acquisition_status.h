@@ -27,10 +27,6 @@ void markRequestPending();
 // next poll, never overwritten.
 int takeStatusLeavingIdle();
 
-// STATUS_SIGNALLED, but only while the status is still STATUS_PENDING, in one
-// atomic step; true when it was stored.
-bool signalIfStillPending();
-
 } // namespace dovrikna
 
 #endif

@@ -5,6 +5,7 @@
 
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"
+#include "acquisition/twain_session_state.h"
 
 namespace dovrikna {
 
@@ -15,9 +16,14 @@ bool isRequest(const MSG& message)
            message.message == TWM_NEXT_FILE;
 }
 
+bool isLibraryRequest(const MSG& message)
+{
+    return isRequest(message) && message.wParam == kRequestMark;
+}
+
 void handleInProcessMessage(MSG& message)
 {
-    if (isRequest(message)) {
+    if (isLibraryRequest(message)) {
         switch (message.message) {
         case TWM_SELECT_SOURCE:
             openDsm();
@@ -33,6 +39,9 @@ void handleInProcessMessage(MSG& message)
         }
     }
     if (!filterEvent(message)) {
+        // A window procedure may run a modal loop (a source's settings
+        // dialog, a message box); requests it retrieves are kept meanwhile.
+        ModalScope scope;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

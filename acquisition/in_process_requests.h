@@ -10,6 +10,9 @@ namespace dovrikna {
 // messages (posted to TwainWindow) are no requests: forwarding or running them
 // would let a report echoed by the Launcher start work that Java never asked for.
 bool isRequest(const MSG& message);
+// A request that the natives posted: one carrying kRequestMark. A source's own
+// thread messages of the same numbers go to the source like any other.
+bool isLibraryRequest(const MSG& message);
 
 // Runs a request's session operation, then offers the message to the open
 // source; only a message the source did not take is translated and dispatched.

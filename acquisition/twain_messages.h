@@ -18,6 +18,12 @@ enum : unsigned {
     TWM_ACQUIRE_FAILED = 1034,    // report: the transfer failed
 };
 
+// The wParam of every request the natives post to TwainWorker. A source may
+// post thread messages of its own with the same numbers to the thread that
+// calls it; only a message carrying this mark is the library's request.
+// (Requests forwarded to the Launcher carry 0, as they always have.)
+constexpr unsigned kRequestMark = 0x6B72766Fu;
+
 constexpr char kTwainWindowClass[] = "com_quenlark_foto_TwainHandler_class";
 constexpr char kTwainWindowTitle[] = "com_quenlark_foto_TwainHandler_window";
 constexpr char kLauncherWindowClass[] = "QUENLARK_LAUNCHER_CLS_NAME";

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/in_process_requests.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
@@ -20,36 +21,15 @@ namespace {
 const char kConnectFailed[] = "Failed to connect to data source manager.";
 const char kCloseFailed[] = "Failed to close data source manager.";
 
-// Counts the calls during which a modal loop may run on this thread. When the
-// outermost one ends, the requests kept meanwhile are posted again, in the
-// order they came, for the worker's own loop.
-class ModalScope {
-public:
-    explicit ModalScope(TwainSession& session) : session_(session) { ++session_.modalDepth; }
-    ~ModalScope()
-    {
-        if (--session_.modalDepth != 0 || session_.keptRequests.empty()) return;
-        std::vector<UINT> kept;
-        kept.swap(session_.keptRequests);
-        for (UINT request : kept) PostThreadMessageA(GetCurrentThreadId(), request, 0, 0);
-    }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-private:
-    TwainSession& session_;
-};
-
 // A modal loop retrieves every message of the thread and drops thread
 // messages, which have no window to go to. The worker's requests are taken
-// out of such a loop here and kept for later.
+// out of such a loop here and kept for later. Only the worker's own
+// retrieval runs outside every scope.
 LRESULT CALLBACK keepRequests(int code, WPARAM removal, LPARAM lParam)
 {
-    if (code == HC_ACTION && removal == PM_REMOVE && currentSession &&
-        currentSession->modalDepth > 0) {
+    if (code == HC_ACTION && removal == PM_REMOVE && currentSession && currentSession->modalDepth > 0) {
         MSG* message = reinterpret_cast<MSG*>(lParam);
-        if (!message->hwnd && (message->message == TWM_SELECT_SOURCE ||
-                               message->message == TWM_ACQUIRE || message->message == TWM_NEXT_FILE)) {
+        if (isLibraryRequest(*message)) {
             currentSession->keptRequests.push_back(message->message);
             message->message = WM_NULL;
         }
@@ -57,9 +37,24 @@ LRESULT CALLBACK keepRequests(int code, WPARAM removal, LPARAM lParam)
     return CallNextHookEx(nullptr, code, removal, lParam);
 }
 
+// A message sent to a window of this thread (by another thread, while the
+// worker waits for its next message) may run a modal loop too: its handling
+// is a scope of its own.
+LRESULT CALLBACK enterSentMessage(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION) enterModal();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK leaveSentMessage(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION) leaveModal();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void showMessage(TwainSession& session, const char* text)
 {
-    ModalScope scope(session);
+    ModalScope scope;
     MessageBoxA(session.ownerWindow, text, nullptr, MB_OK);
 }
 
@@ -116,6 +111,22 @@ std::string systemDirectory()
 }
 #endif
 
+// Once a manager stays open beyond a request (a source open and enabled, or
+// a start that failed halfway), taking it down would call into the manager
+// and its source, which free modules and so need the loader lock. An unload
+// of this library holds that lock and would wait for them: instead the
+// library's code stays mapped from then on (a later FreeLibrary does not
+// unload it, and the unload sequence does not run), and the worker keeps the
+// conversation going.
+void keepLibraryMapped()
+{
+    static bool pinned = false;
+    HMODULE self = nullptr;
+    if (!pinned)
+        pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                    reinterpret_cast<LPCSTR>(&keepLibraryMapped), &self) != FALSE;
+}
+
 // FreeLibrary needs the loader lock. The session ends when TwainWorker is
 // stopped by an unload of this library, whose thread holds that lock while it
 // waits for the worker: FreeLibrary would wait for it in turn. The manager is
@@ -153,11 +164,27 @@ bool freeLibraryUnlessLoaderBusy(HMODULE module)
 
 } // namespace
 
+void enterModal()
+{
+    if (currentSession) ++currentSession->modalDepth;
+}
+
+// When the outermost scope ends, the requests kept meanwhile are posted
+// again, in the order they came, for the worker's own loop.
+void leaveModal()
+{
+    TwainSession* session = currentSession;
+    if (!session || --session->modalDepth != 0 || session->keptRequests.empty()) return;
+    std::vector<UINT> kept;
+    kept.swap(session->keptRequests);
+    for (UINT request : kept) PostThreadMessageA(GetCurrentThreadId(), request, kRequestMark, 0);
+}
+
 TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data)
 {
     TwainSession* session = currentSession;
     if (!dsmEntry || !session) return TWRC_FAILURE;
-    ModalScope scope(*session);
+    ModalScope scope;
     return dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
 }
 
@@ -169,6 +196,8 @@ void createSession(HWND ownerWindow)
     session->ownerWindow = ownerWindow;
     session->requestKeeper.reset(
         SetWindowsHookExA(WH_GETMESSAGE, keepRequests, nullptr, GetCurrentThreadId()));
+    session->sentEntry.reset(SetWindowsHookExA(WH_CALLWNDPROC, enterSentMessage, nullptr, GetCurrentThreadId()));
+    session->sentExit.reset(SetWindowsHookExA(WH_CALLWNDPROCRET, leaveSentMessage, nullptr, GetCurrentThreadId()));
 
     findLoaderLock();
     dsmEntry = nullptr;
@@ -329,17 +358,29 @@ void startAcquisition()
     // the request's STATUS_PENDING hid the path that waits in the block: it is
     // signalled again, so that the Java side takes it and the hand-over goes
     // on (this acquisition's pages follow those files). Had the Java side
-    // taken the path already, its TWM_NEXT_FILE would have come first.
-    if (session->handOverOpen) signalIfStillPending();
+    // taken the path already, its TWM_NEXT_FILE would have come first. A poll
+    // since the request may have left STATUS_IDLE: the signal is stored
+    // whatever the status is now, since only this thread reports.
+    if (session->handOverOpen) applyReport(TWM_FILE_READY);
+    // A source already enabled shows its dialog still: this request joins
+    // the acquisition under way.
+    if (session->sourceEnabled) return;
     openDsm();
-    if (!session->sourceIdentityValid) chooseSource(true);
+    if (session->dsmOpen && !session->sourceIdentityValid) chooseSource(true);
+    bool started = false;
     if (session->sourceIdentityValid) {
         // A source that opened but would not enable is still open; when the
         // user has chosen another one since, it is closed to make way.
         if (session->sourceOpen && !session->sourceEnabled && session->chosenWaiting) closeSource();
         openSource();
-        enableSource();
+        started = enableSource();
     }
+    // No manager, no source installed, a scanner switched off or refusing:
+    // the Java side learns at once (after the connect message, if any) rather
+    // than polling for ever. Pages still being handed over end the
+    // hand-over themselves.
+    if (!started && !session->handOverOpen) applyReport(TWM_ACQUIRE_FAILED);
+    if (session->dsmOpen) keepLibraryMapped();
 }
 
 void finishAcquisition()

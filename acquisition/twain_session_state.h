@@ -48,6 +48,7 @@ public:
     // source's dialog, the selection dialog, a message box) and posts them
     // again once the loop is over.
     unique_hook requestKeeper;
+    unique_hook sentEntry, sentExit;
     int modalDepth = 0;
     std::vector<UINT> keptRequests;
     // True from an acquisition's first completed file until its final report.
@@ -60,6 +61,19 @@ public:
 
 extern TwainSession* currentSession;
 extern DSMENTRYPROC dsmEntry;
+
+// Marks a stretch of the worker's work during which a modal loop may run on
+// its thread (a manager call, a message box, a dispatched message): requests
+// retrieved meanwhile are kept and posted again when the outermost ends.
+void enterModal();
+void leaveModal();
+class ModalScope {
+public:
+    ModalScope() { enterModal(); }
+    ~ModalScope() { leaveModal(); }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+};
 
 // One call of the manager's entry point on the current session's behalf;
 // TWRC_FAILURE when there is no entry point. pDest null means the manager.

@@ -149,7 +149,7 @@ void postToWorker(UINT message)
     const DWORD worker = workerThreadId.load();
     if (worker == 0) return;
     WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
-    PostThreadMessageA(worker, message, 0, 0);
+    PostThreadMessageA(worker, message, kRequestMark, 0);
 }
 
 void forwardToLauncher(UINT message)

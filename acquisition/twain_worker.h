@@ -14,10 +14,10 @@ void startTwainWorker();
 // it never waits for the thread's exit, which needs that lock.
 void stopTwainWorker();
 
-// Posts a request to the worker with wParam and lParam 0. A worker that is
-// still starting has no message queue yet, and a thread message posted then
-// would be lost: the post waits, a few seconds at most, for the queue. When
-// no worker was started the post fails at once, unnoticed.
+// Posts a request to the worker, marked as the library's (kRequestMark). A
+// worker that is still starting has no message queue yet, and a thread
+// message posted then would be lost: the post waits, a few seconds at most,
+// for the queue. When no worker was started the post fails at once, unnoticed.
 void postToWorker(UINT message);
 
 // Posts a request to the Launcher window, looked up anew every time; dropped

@@ -7,10 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "process_threads.h"
+#include "process_resources.h"
 #include "library_test.h"
 
 namespace {
+
+using resources::threadsOfThisProcess;
 
 const char kTwainWindowClass[] = "com_quenlark_foto_TwainHandler_class";
 const char kLauncherClass[] = "QUENLARK_LAUNCHER_CLS_NAME";

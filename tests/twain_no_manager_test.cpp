@@ -19,7 +19,7 @@ namespace {
 using namespace dovrikna;
 using namespace twaintest;
 
-TEST(NoManager, EveryOperationFailsQuietlyExceptTheConnectMessage)
+TEST(NoManager, EveryOperationFailsWithOnlyTheConnectMessageShown)
 {
     BoxCloser boxes;
     createSession(nullptr);
@@ -37,7 +37,7 @@ TEST(NoManager, EveryOperationFailsQuietlyExceptTheConnectMessage)
 
     acquisitionStatus.store(STATUS_PENDING);
     startAcquisition();
-    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load()) << "an acquisition reports nothing";
+    EXPECT_EQ(STATUS_FINISHED, acquisitionStatus.load()) << "an acquisition that cannot start fails";
     MSG message = {nullptr, WM_USER + 100, 0, 0, 0, {0, 0}};
     EXPECT_FALSE(filterEvent(message));
 

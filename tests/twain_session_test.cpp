@@ -67,7 +67,8 @@ protected:
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) handleInProcessMessage(message);
     }
 
-    void post(UINT request) { PostThreadMessageA(GetCurrentThreadId(), request, 0, 0); }
+    // A request as the natives post it.
+    void post(UINT request) { PostThreadMessageA(GetCurrentThreadId(), request, kRequestMark, 0); }
 
     // The user presses the source's scan button.
     void scan()
@@ -244,24 +245,33 @@ TEST_F(Session, EnableAndDisableCarryTheirUserInterfaceRecords)
     EXPECT_EQ(0, currentSession->dsmOpen);
 }
 
-TEST_F(Session, NoDefaultSourceOrRefusedOpenLeavesTheManagerOpenAndReportsNothing)
+TEST_F(Session, AcquisitionThatCannotStartIsReportedFailedAndLeavesWhatOpenedOpen)
 {
-    createSession(owner);
-    script->getDefault = TWRC_FAILURE;
-    acquire();
-    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT"}), namesSince(0));
-    EXPECT_EQ(1, currentSession->dsmOpen);
-    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
-    closeDsm();
-
-    script->getDefault = TWRC_SUCCESS;
-    script->openDs = TWRC_FAILURE;
-    size_t from = mark();
-    acquire();
-    // The refused open leaves enableSource nothing to do.
-    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS"}), namesSince(from));
-    EXPECT_EQ(0, currentSession->sourceOpen);
-    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+    struct Case {
+        TW_UINT16 Script::*refused;
+        Names calls;
+        BOOL dsmOpen, sourceOpen;
+    } cases[] = {
+        {&Script::getDefault, {"OPENDSM", "GETDEFAULT"}, 1, 0},             // no source installed
+        {&Script::openDs, {"OPENDSM", "GETDEFAULT", "OPENDS"}, 1, 0},       // scanner switched off
+        {&Script::enableDs, {"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"}, 1, 1},
+    };
+    for (const Case& c : cases) {
+        createSession(owner);
+        const size_t from = mark();
+        script->*c.refused = TWRC_FAILURE;
+        acquisitionStatus.store(STATUS_PENDING);
+        acquire();
+        script->*c.refused = TWRC_SUCCESS;
+        EXPECT_EQ(c.calls, namesSince(from));
+        EXPECT_EQ(STATUS_FINISHED, takeStatus()) << c.calls.back() << " refused";
+        EXPECT_EQ(c.dsmOpen, currentSession->dsmOpen) << c.calls.back();
+        EXPECT_EQ(c.sourceOpen, currentSession->sourceOpen) << c.calls.back();
+        // The test plays the user who gives up: what opened is closed.
+        closeSource();
+        closeDsm();
+        deleteSession();
+    }
 }
 
 TEST_F(Session, ManagerLeftOpenWithoutADefaultSourceServesTheNextRequests)
@@ -350,15 +360,19 @@ TEST_F(Session, RefusedCloseShowsTheCloseMessageOnceAndASecondCloseMakesNoCall)
 
 TEST_F(Session, RefusedOpenShowsTheConnectMessageAndSkipsEverythingAfter)
 {
-    BoxCloser boxes;
+    // The failure is reported once the user has closed the message.
+    std::vector<int> statusWhileShown;
+    BoxCloser boxes([&](const std::string&) { statusWhileShown.push_back(acquisitionStatus.load()); });
     createSession(owner);
     script->openDsm = TWRC_FAILURE;
+    acquisitionStatus.store(STATUS_PENDING);
     acquire();
     EXPECT_EQ((Names{"OPENDSM"}), namesSince(0));
     EXPECT_TRUE(boxes.waitFor(1));
     EXPECT_EQ((Names{"Failed to connect to data source manager."}), boxes.texts());
+    EXPECT_EQ(std::vector<int>{STATUS_PENDING}, statusWhileShown);
     EXPECT_FALSE(chooseSource(false));
-    EXPECT_EQ(STATUS_PENDING, acquisitionStatus.load());
+    EXPECT_EQ(STATUS_FINISHED, takeStatus());
 
     post(TWM_SELECT_SOURCE);
     pumpWorker();
@@ -692,8 +706,10 @@ TEST_F(Session, AcquisitionRequestedWhileAPathWaitsSignalsThePathAgain)
     scan();
     ASSERT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
     // The Java side asks for a new acquisition without taking the waiting
-    // path: its request stores STATUS_PENDING over the signal.
+    // path: its request stores STATUS_PENDING over the signal, and its poll
+    // takes that before the worker sees the request.
     acquisitionStatus.store(STATUS_PENDING);
+    EXPECT_EQ(STATUS_PENDING, takeStatus());
     acquire();
     EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load()) << "the waiting path is signalled again";
     scan();
@@ -731,7 +747,7 @@ TEST_F(Session, NextFilePostedWhileASourceDialogRunsIsNotLost)
     BoxCloser boxes([&](const std::string& text) {
         if (text != "Standin page 2") return;
         EXPECT_EQ(STATUS_SIGNALLED, takeStatus());
-        PostThreadMessageA(mainThread, TWM_NEXT_FILE, 0, 0);
+        PostThreadMessageA(mainThread, TWM_NEXT_FILE, kRequestMark, 0);
         Sleep(300); // the dialog's loop retrieves the request meanwhile
     });
     Transfer second = done(0);
@@ -752,7 +768,7 @@ TEST_F(Session, NextFilePostedWhileASourceDialogRunsIsNotLost)
 TEST_F(Session, RequestsPostedDuringTheSelectionDialogAreKept)
 {
     BoxCloser boxes([&](const std::string&) {
-        PostThreadMessageA(mainThread, TWM_ACQUIRE, 0, 0);
+        PostThreadMessageA(mainThread, TWM_ACQUIRE, kRequestMark, 0);
         Sleep(300);
     });
     script->selectModal = 1;
@@ -761,6 +777,26 @@ TEST_F(Session, RequestsPostedDuringTheSelectionDialogAreKept)
     pumpWorker();
     EXPECT_EQ((Names{"Standin select"}), boxes.texts());
     EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM", "OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(0));
+}
+
+TEST_F(Session, ASourcesOwnThreadMessagesOfTheRequestNumbersAreNoRequests)
+{
+    // A source posts WM_USER+2, +5 and +6 to the thread that calls it, with
+    // the selection dialog up and after it.
+    const UINT numbers[] = {TWM_SELECT_SOURCE, TWM_ACQUIRE, TWM_NEXT_FILE};
+    BoxCloser boxes([&](const std::string&) {
+        for (UINT number : numbers) PostThreadMessageA(mainThread, number, 0, 0);
+        Sleep(300);
+    });
+    script->selectModal = 1;
+    createSession(owner);
+    post(TWM_SELECT_SOURCE);
+    pumpWorker();
+    for (UINT number : numbers) PostThreadMessageA(mainThread, number, 0, 0);
+    pumpWorker();
+    EXPECT_EQ((Names{"Standin select"}), boxes.texts());
+    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM"}), namesSince(0));
+    EXPECT_EQ(STATUS_IDLE, acquisitionStatus.load());
 }
 
 } // namespace

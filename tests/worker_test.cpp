@@ -11,11 +11,13 @@
 #include <atomic>
 #include <thread>
 
-#include "process_threads.h"
+#include "process_resources.h"
 #include "acquisition_support.h"
 #include "library_test.h"
 
 namespace {
+
+using resources::threadsOfThisProcess;
 
 using namespace acquisition;
 

@@ -62,15 +62,4 @@ TEST(AcquisitionStatus, NoReportIsLostBetweenReadAndStoreOfAQuery)
     EXPECT_EQ(rounds, taken) << "polls that found nothing new: " << idle;
 }
 
-TEST(AcquisitionStatus, SignalIfStillPendingChangesOnlyAPendingStatus)
-{
-    for (int before : {STATUS_PENDING, STATUS_IDLE, STATUS_SIGNALLED, STATUS_FINISHED}) {
-        acquisitionStatus.store(before);
-        const bool stored = signalIfStillPending();
-        EXPECT_EQ(before == STATUS_PENDING, stored) << "from " << before;
-        EXPECT_EQ(before == STATUS_PENDING ? STATUS_SIGNALLED : before, acquisitionStatus.load())
-            << "from " << before;
-    }
-}
-
 } // namespace

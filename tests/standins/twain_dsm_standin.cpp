@@ -23,6 +23,7 @@ std::vector<HGLOBAL> containers;
 HWND sourceUi = nullptr;
 HINSTANCE standinInstance = nullptr;
 
+HMODULE sourceModule = nullptr;
 int state = 2;            // TWAIN state: 2 loaded, 3 manager open, 4 source open, 5 enabled, 6/7 transfers
 int nextTransfer = 0;
 std::string lastSetName;  // the file name of the latest MSG_SET
@@ -144,10 +145,13 @@ TW_UINT16 toManager(Call& call, TW_UINT16 dat, TW_UINT16 msg, void* data)
         case MSG_OPENDS:
             if (state != 3) problem("MSG_OPENDS in state %d", state);
             if (script.openDs == TWRC_SUCCESS && state == 3) state = 4;
+            if (script.openDs == TWRC_SUCCESS && script.sourceModule) sourceModule = LoadLibraryA("TWAINDSM.DLL");
             return script.openDs;
         case MSG_CLOSEDS:
             if (state != 4) problem("MSG_CLOSEDS in state %d", state);
             if (script.closeDs == TWRC_SUCCESS && state == 4) state = 3;
+            if (sourceModule) FreeLibrary(sourceModule);
+            sourceModule = nullptr;
             return script.closeDs;
         }
     }

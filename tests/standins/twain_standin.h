@@ -67,6 +67,9 @@ struct Script {
     Capability fileFormat;
     int transferCount;
     Transfer transfers[16];
+    // Loads the source's module (TWAINDSM.DLL, a copy of this stand-in) at
+    // MSG_OPENDS and frees it at MSG_CLOSEDS, as a real manager does.
+    int sourceModule;
 };
 
 // One DSM_Entry call as the stand-in received it.
