@@ -176,7 +176,9 @@ std::vector<std::string> FakeJvm::problems() const
 std::vector<std::string> FakeJvm::takeProblems()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return std::move(problems_);
+    std::vector<std::string> taken;
+    taken.swap(problems_);
+    return taken;
 }
 
 size_t FakeJvm::openGets() const
