@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "acquisition/transfer_rules.h"
+#include "frame/java_strings.h"
 #include "frame/win_handles.h"
 
 namespace dovrikna {
@@ -11,9 +12,10 @@ namespace dovrikna {
 bool pickTempFileName(const char* extension, char (&path)[MAX_PATH])
 {
     path[0] = '\0';
-    char tempDirectory[MAX_PATH];
-    DWORD length = GetTempPathA(MAX_PATH, tempDirectory);
-    if (length == 0 || length >= MAX_PATH) return false;
+    // The source writes the file by its ANSI name: a temp directory outside
+    // the code page is named by its short form.
+    std::string tempDirectory;
+    if (!ansiTempDirectory(tempDirectory)) return false;
 
     // The lowest number whose file does not exist yet, from one enumeration
     // of the folder's kel*<extension> names (short names too, which a lookup

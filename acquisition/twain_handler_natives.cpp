@@ -8,12 +8,14 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "acquisition/multibyte_prefix.h"
 #include "acquisition/name_block.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_worker.h"
 #include "com_quenlark_foto_TwainHandler.h"
+#include "frame/java_strings.h"
 
 using namespace dovrikna;
 
@@ -24,14 +26,15 @@ bool isAnsiLeadByte(unsigned char byte)
     return IsDBCSLeadByte(byte) != FALSE;
 }
 
-// 1 when the path lies in the temp directory. An unknown temp directory holds
-// no path: a wrong 1 would tell the Java side that a file may be thrown away.
+// 1 when the path lies in the temp directory, named as the writer names it
+// (by its short form when the code page cannot hold it). An unknown temp
+// directory holds no path: a wrong 1 would tell the Java side that a file may
+// be thrown away.
 jint temporaryFileFlag(const char* path)
 {
-    char temp[MAX_PATH + 1];
-    const DWORD length = GetTempPathA(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) return 0;
-    return multibytePrefixMatches(path, temp, isAnsiLeadByte) ? 1 : 0;
+    std::string temp;
+    if (!ansiTempDirectory(temp)) return 0;
+    return multibytePrefixMatches(path, temp.c_str(), isAnsiLeadByte) ? 1 : 0;
 }
 
 // Opens and maps the image-name block for the reader the first time it is
@@ -100,7 +103,8 @@ JNIEXPORT jstring JNICALL Java_com_quenlark_foto_TwainHandler_getImageFile0(JNIE
     path[kNameBlockSize] = '\0';
 
     const jint flag = temporaryFileFlag(path);
-    jstring result = env->NewStringUTF(path);
+    // The block holds ANSI text of the process's code page.
+    jstring result = newJavaString(env, path);
     if (!result) return nullptr; // the path was not taken: the writer keeps it
     env->SetIntArrayRegion(flags, 0, 1, &flag);
     // Only now: the writer may overwrite the block as soon as it sees this.

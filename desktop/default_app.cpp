@@ -6,7 +6,11 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "desktop/heap_string.h"
+#include <memory>
+#include <new>
+#include <string>
+
+#include "frame/java_strings.h"
 #include "frame/jni_scoped.h"
 #include "frame/library.h"
 #include "frame/win_handles.h"
@@ -15,30 +19,45 @@ namespace dovrikna {
 
 namespace {
 
-// Runs the shell's "open" verb on the path copy it owns.
-void openWithShell(unique_malloc_string path)
-{
-    char directory[MAX_PATH];
-    DWORD length = GetCurrentDirectoryA(MAX_PATH, directory);
-    // 0 is a failure, and MAX_PATH or more the size a directory too long for
-    // the buffer would need; the buffer then holds nothing usable. Without a
-    // directory the program started inherits this process's current
-    // directory, which is the directory meant.
-    const char* workingDirectory = length > 0 && length < MAX_PATH ? directory : nullptr;
+// What a ShellOpenThread opens: the path as UTF-16 where the shell has a
+// wide form, otherwise as ANSI text (Windows 9x).
+struct OpenRequest {
+    std::u16string wide;
+    std::string ansi;
+};
 
+// Runs the shell's "open" verb on the path, in the process's current
+// directory. A directory too long for the buffer (0 is a failure, MAX_PATH
+// or more the size it would need) is not passed: the program started then
+// inherits this process's current directory, which is the directory meant.
+void openWithShell(const OpenRequest& request)
+{
     // Associations may be carried out by shell extensions, which are COM
     // objects; the shell expects COM on the calling thread.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    ShellExecuteA(findMainAppWindow(), "open", path.get(), nullptr, workingDirectory, SW_SHOW);
+    if (platformHasWideApi()) {
+        wchar_t directory[MAX_PATH];
+        DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
+        ShellExecuteW(findMainAppWindow(), L"open", wideOf(request.wide), nullptr,
+                      length > 0 && length < MAX_PATH ? directory : nullptr, SW_SHOW);
+    } else {
+        char directory[MAX_PATH];
+        DWORD length = GetCurrentDirectoryA(MAX_PATH, directory);
+        ShellExecuteA(findMainAppWindow(), "open", request.ansi.c_str(), nullptr,
+                      length > 0 && length < MAX_PATH ? directory : nullptr, SW_SHOW);
+    }
     if (SUCCEEDED(com)) CoUninitialize();
 }
 
-// ShellOpenThread. It holds a reference to this library, taken by its
-// creator, so that an unload cannot unmap the code it runs; it gives the
-// reference back as it ends.
-DWORD WINAPI ShellOpenThread(void* pathCopy)
+// ShellOpenThread. It owns its request, and holds a reference to this
+// library, taken by its creator, so that an unload cannot unmap the code it
+// runs; it gives the reference back as it ends.
+DWORD WINAPI ShellOpenThread(void* parameter)
 {
-    openWithShell(unique_malloc_string(static_cast<char*>(pathCopy)));
+    {
+        std::unique_ptr<OpenRequest> request(static_cast<OpenRequest*>(parameter));
+        openWithShell(*request);
+    }
     FreeLibraryAndExitThread(moduleInstance, 0);
     return 0;
 }
@@ -61,10 +80,17 @@ JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_findDefaultAppWindow0(JN
 
 JNIEXPORT jboolean JNICALL Java_com_quenlark_ui_awt_AwtUtil_openDefaultApp0(JNIEnv* env, jclass, jstring path)
 {
-    ScopedUtfChars bytes(env, path);
-    if (!bytes.c_str()) return JNI_FALSE;
-    unique_malloc_string copy = heapCopy(bytes.c_str());
+    ScopedJavaString text(env, path);
+    if (!text.ok()) return JNI_FALSE;
+    std::unique_ptr<OpenRequest> copy(new (std::nothrow) OpenRequest);
     if (!copy) return JNI_FALSE;
+    try {
+        copy->wide = text.text();
+    } catch (...) {
+        return JNI_FALSE;
+    }
+    // Windows 9x: a path the code page cannot hold is not opened at all.
+    if (!platformHasWideApi() && !ansiFromWide(copy->wide, CP_ACP, copy->ansi)) return JNI_FALSE;
 
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,

@@ -1,5 +1,5 @@
-// Heap copies of the strings a native gets from the Java VM, for work that
-// outlives the call or writes into the bytes.
+// Heap copies of a native's strings, for work that outlives the call or
+// writes into the bytes.
 #ifndef DOVRIKNA_DESKTOP_HEAP_STRING_H
 #define DOVRIKNA_DESKTOP_HEAP_STRING_H
 

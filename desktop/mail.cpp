@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "desktop/heap_string.h"
 #include "desktop/mail.h"
 #include "desktop/mail_lists.h"
+#include "frame/java_strings.h"
 #include "frame/jni_scoped.h"
 
 namespace dovrikna {
@@ -167,6 +169,28 @@ void releaseMailModule()
 
 using namespace dovrikna;
 
+namespace {
+
+// A list for Simple MAPI, which knows ANSI text only: each token in the
+// process's code page, the separator between them. An attachment outside
+// the code page goes by its file's short name; a recipient, or a file without
+// a short name that fits, makes the list fail.
+bool ansiList(const std::u16string& list, unsigned char separator, bool paths, std::string& ansi)
+{
+    ansi.clear();
+    bool first = true;
+    for (const std::u16string& token : splitWideList(list, separator)) {
+        std::string converted;
+        if (!(paths ? ansiPath(token, converted) : ansiFromWide(token, CP_ACP, converted))) return false;
+        if (!first) ansi += static_cast<char>(separator);
+        ansi += converted;
+        first = false;
+    }
+    return true;
+}
+
+} // namespace
+
 extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JNIEnv* env, jclass, jchar separator,
                                                                               jstring attachments, jstring recipients)
 {
@@ -174,20 +198,28 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JN
     std::unique_ptr<MailRequest> request(new (std::nothrow) MailRequest);
     if (!request) return 0;
 
-    ScopedUtfChars attachmentBytes(env, attachments);
-    if (!attachmentBytes.c_str()) return 0;
-    ScopedUtfChars recipientBytes(env, recipients);
-    if (!recipientBytes.c_str()) return 0;
+    ScopedJavaString attachmentText(env, attachments);
+    if (!attachmentText.ok()) return 0;
+    ScopedJavaString recipientText(env, recipients);
+    if (!recipientText.ok()) return 0;
 
     // The separator is the low byte of its argument.
     request->separator = static_cast<unsigned char>(separator & 0xFF);
-    request->attachmentList = heapCopy(attachmentBytes.c_str());
-    request->recipientList = heapCopy(recipientBytes.c_str());
+    try {
+        std::string attachmentList, recipientList;
+        if (!ansiList(attachmentText.text(), request->separator, true, attachmentList)
+            || !ansiList(recipientText.text(), request->separator, false, recipientList))
+            return 0; // nothing is mailed rather than a look-alike name
+        request->attachmentList = heapCopy(attachmentList.c_str());
+        request->recipientList = heapCopy(recipientList.c_str());
+    } catch (...) {
+        return 0;
+    }
     if (!request->attachmentList || !request->recipientList) return 0;
 
     sendMailRequest(std::move(request));
 
-    attachmentBytes.release();
-    recipientBytes.release();
+    attachmentText.release();
+    recipientText.release();
     return 0;
 }

@@ -10,7 +10,8 @@ namespace dovrikna {
 
 // One request to open the mail client's compose window: the files to attach
 // and the recipients, each a list split at the separator byte. The lists are
-// heap copies of the Java strings' bytes; the sender splits them in place.
+// heap copies of the Java strings in the process's ANSI code page; the
+// sender splits them in place.
 struct MailRequest {
     unsigned char separator = 0;
     unique_malloc_string attachmentList;

@@ -9,6 +9,17 @@ bool splitsAt(unsigned char separator)
     return separator >= 0x01 && separator <= 0x7F;
 }
 
+std::vector<std::u16string> splitWideList(const std::u16string& list, unsigned char separator)
+{
+    std::vector<std::u16string> tokens;
+    std::size_t start = 0;
+    for (std::size_t end; splitsAt(separator) && (end = list.find(char16_t(separator), start)) != list.npos;
+         start = end + 1)
+        tokens.push_back(list.substr(start, end - start));
+    tokens.push_back(list.substr(start));
+    return tokens;
+}
+
 char* findSeparator(char* list, unsigned char separator, LeadByteTest isLeadByte)
 {
     if (!splitsAt(separator)) return nullptr;

@@ -5,6 +5,8 @@
 #define DOVRIKNA_DESKTOP_MAIL_LISTS_H
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace dovrikna {
 
@@ -12,10 +14,16 @@ namespace dovrikna {
 using LeadByteTest = bool (*)(unsigned char byte);
 
 // Whether the lists are split at this byte at all. Only 0x01 to 0x7F split.
-// 0 would match the list's own terminator, and a byte from 0x80 up is never
-// a character of its own in the modified UTF-8 the lists arrive in, so for
-// either the whole list is one token.
+// 0 would match the list's own terminator, and a byte from 0x80 up is no
+// character of its own in a double-byte code page (and stands for another
+// character in each code page), so for either the whole list is one token.
 bool splitsAt(unsigned char separator);
+
+// The tokens of a list as the Java side gives it, in UTF-16: split at every
+// separator character (never inside another character, whatever bytes it
+// takes in an ANSI code page); the whole list for a separator that does not
+// split. Empty tokens included.
+std::vector<std::u16string> splitWideList(const std::u16string& list, unsigned char separator);
 
 // The first separator of the list, or null. The list is walked one character
 // at a time: a lead byte and the byte after it are one character and never

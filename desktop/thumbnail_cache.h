@@ -12,9 +12,11 @@ void initThumbnailCache();
 // load's CoInitialize succeeded and this is the thread that made it).
 void releaseThumbnailCache(bool processTerminating);
 
-// The code page in which the path's bytes are read for the media detector:
-// CP_THREAD_ACP on NT 5 and later, otherwise the thread locale's ANSI code
-// page (GetACP() when the locale does not tell). The method is chosen once.
+// The code page in which the media detector reads a path: CP_THREAD_ACP on
+// NT 5 and later, otherwise the thread locale's ANSI code page (GetACP()
+// when the locale does not tell). The method is chosen once. Only Windows 9x
+// goes through it (a path it cannot hold fails there); elsewhere the
+// detector takes the path's UTF-16 as it is.
 unsigned conversionCodePage();
 
 } // namespace dovrikna

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "desktop/com_handles.h"
 #include "desktop/guarded_call.h"
@@ -15,6 +16,8 @@
 #include "desktop/media_foundation.h"
 #include "desktop/thumbnail_cache.h"
 #include "desktop/thumbnail_fit.h"
+#include "frame/java_strings.h"
+#include "frame/java_text.h"
 #include "frame/jni_scoped.h"
 
 namespace dovrikna {
@@ -84,19 +87,18 @@ UINT conversionCodePage()
 
 namespace {
 
-// The path as a BSTR, its bytes read in conversionCodePage(). A null path
-// gives a null BSTR. Out of memory is a failing result, never an exception.
-HRESULT makePathBstr(const char* path, unique_bstr& bstr)
+// The path as a BSTR: the media detector takes UTF-16 as it is. Windows 9x
+// reads it back in conversionCodePage(), so there a path that code page
+// cannot hold exactly would name another file, and fails. Out of memory is a
+// failing result, never an exception.
+HRESULT makePathBstr(const std::u16string& path, unique_bstr& bstr)
 {
     bstr.reset();
-    if (!path) return S_OK;
-    const UINT codePage = conversionCodePage();
-    const int wide = MultiByteToWideChar(codePage, 0, path, -1, nullptr, 0);
-    if (wide <= 0) return HRESULT_FROM_WIN32(GetLastError());
-    bstr.reset(SysAllocStringLen(nullptr, static_cast<UINT>(wide - 1)));
-    if (!bstr) return E_OUTOFMEMORY;
-    MultiByteToWideChar(codePage, 0, path, -1, bstr.get(), wide);
-    return S_OK;
+    std::string ansi;
+    if (!platformHasWideApi() && !ansiFromWide(path, conversionCodePage(), ansi))
+        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    bstr.reset(SysAllocStringLen(wideOf(path), static_cast<UINT>(path.size())));
+    return bstr ? S_OK : E_OUTOFMEMORY;
 }
 
 struct FrameCall {
@@ -115,7 +117,7 @@ void callFrame(void* context)
 
 // Release order on every return: the media type, the BSTR, then the
 // detector (destruction runs against declaration order).
-HRESULT grabWithDetector(const char* path, GrabbedFrame& grabbed)
+HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
 {
     com_ptr<IMediaDet> detector;
     HRESULT hr = CoCreateInstance(kClsidMediaDet, nullptr,
@@ -180,7 +182,7 @@ HRESULT grabWithDetector(const char* path, GrabbedFrame& grabbed)
 
 // The detector first; where it gives no frame (under Wine it never does, and
 // on Windows it has no MP4 reader), Media Foundation for the same path.
-HRESULT grabFirstFrame(const char* path, GrabbedFrame& grabbed)
+HRESULT grabFirstFrame(const std::u16string& path, GrabbedFrame& grabbed)
 {
     const HRESULT hr = grabWithDetector(path, grabbed);
     if (SUCCEEDED(hr)) return hr;
@@ -190,10 +192,12 @@ HRESULT grabFirstFrame(const char* path, GrabbedFrame& grabbed)
 }
 
 // The cache lookup, the grab on a miss, and the copy when the frame fits.
-jint fetchThumbnail(const char* path, jint* size, jbyte* pixels, std::size_t pixelBytes)
+// The key is the caller's exact string, as its modified UTF-8.
+jint fetchThumbnail(const std::u16string& path, jint* size, jbyte* pixels, std::size_t pixelBytes)
 {
     ThumbnailCache& cache = thumbnailCache;
-    if (!(cache.frameBuffer && cache.framePath.matches(path))) {
+    const std::string key = modifiedUtf8(path);
+    if (!(cache.frameBuffer && cache.framePath.matches(key.c_str()))) {
         GrabbedFrame grabbed;
         if (FAILED(grabFirstFrame(path, grabbed))) return -1;
         // A header that announces more pixels than the detector's buffer
@@ -203,7 +207,7 @@ jint fetchThumbnail(const char* path, jint* size, jbyte* pixels, std::size_t pix
         if (!frameIsReadable(grabbed.bytes, width, height)) return -1;
         cache.frameBuffer = std::move(grabbed.buffer);
         cache.frameBytes = grabbed.bytes;
-        cache.framePath.assign(path); // a path of 260 bytes or more stays without a key
+        cache.framePath.assign(key.c_str()); // a key of 260 bytes or more is not kept
     }
 
     std::int32_t width = 0, height = 0;
@@ -255,13 +259,13 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumb
     if (env->GetArrayLength(size) < 2) return -1;
     const jsize pixelLength = env->GetArrayLength(pixels);
 
-    ScopedUtfChars pathBytes(env, path);
+    ScopedJavaString pathText(env, path);
     ScopedIntArrayElements sizeElements(env, size);
     ScopedByteArrayElements pixelElements(env, pixels);
     jint result = -1;
-    if (pathBytes.c_str() && sizeElements.get() && pixelElements.get()) {
+    if (pathText.ok() && sizeElements.get() && pixelElements.get()) {
         try {
-            result = fetchThumbnail(pathBytes.c_str(), sizeElements.get(), pixelElements.get(),
+            result = fetchThumbnail(pathText.text(), sizeElements.get(), pixelElements.get(),
                                     pixelLength > 0 ? static_cast<std::size_t>(pixelLength) : 0);
         } catch (...) {
             result = -1; // nothing may unwind into the VM
@@ -269,6 +273,6 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumb
     }
     pixelElements.release();
     sizeElements.release();
-    pathBytes.release();
+    pathText.release();
     return result;
 }

@@ -3,20 +3,30 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "frame/java_strings.h"
 #include "frame/jni_scoped.h"
 
-using dovrikna::ScopedUtfChars;
+using namespace dovrikna;
 
-// Moves or renames a file or directory; an existing destination is never replaced.
+// Moves or renames a file or directory; an existing destination is never
+// replaced. Windows 9x has the ANSI function only: a path it cannot hold is
+// not moved.
 extern "C" JNIEXPORT jboolean JNICALL Java_com_quenlark_foto_Repository_mv0(JNIEnv* env, jclass,
                                                                           jstring source,
                                                                           jstring destination)
 {
-    ScopedUtfChars from(env, source);
-    ScopedUtfChars to(env, destination);
-    if (!from.c_str() || !to.c_str()) return JNI_FALSE;
+    ScopedJavaString from(env, source);
+    ScopedJavaString to(env, destination);
+    if (!from.ok() || !to.ok()) return JNI_FALSE;
 
-    BOOL moved = MoveFileA(from.c_str(), to.c_str());
+    BOOL moved = FALSE;
+    std::string ansiFrom, ansiTo;
+    if (platformHasWideApi())
+        moved = MoveFileW(wideOf(from.text()), wideOf(to.text()));
+    else if (ansiFromWide(from.text(), CP_ACP, ansiFrom) && ansiFromWide(to.text(), CP_ACP, ansiTo))
+        moved = MoveFileA(ansiFrom.c_str(), ansiTo.c_str());
     from.release();
     to.release();
     return moved ? JNI_TRUE : JNI_FALSE;

@@ -11,32 +11,71 @@
 
 #include <jni.h>
 
+#include <string>
+
+#include "frame/java_text.h"
+
 namespace dovrikna {
 
-class ScopedUtfChars {
+// A Java string as UTF-16, the form the VM holds it in. Plain ASCII, by far
+// the most common path, is taken with GetStringUTFChars and kept until
+// release(), as its bytes are already every form a caller may want; any
+// other string is read whole with GetStringChars and given back at once.
+// A string holding U+0000 is taken as unreadable: the platform would end the
+// text there and so name another file.
+class ScopedJavaString {
 public:
-    ScopedUtfChars(JNIEnv* env, jstring string)
-        : env_(env), string_(string),
-          chars_(string ? env->GetStringUTFChars(string, nullptr) : nullptr)
+    ScopedJavaString(JNIEnv* env, jstring string) : env_(env), string_(string)
     {
+        if (!string) return;
+        ascii_ = env->GetStringUTFChars(string, nullptr);
+        if (!ascii_) return;
+        if (isAsciiText(ascii_)) {
+            ok_ = take(ascii_, ascii_ + std::char_traits<char>::length(ascii_));
+            return;
+        }
+        release();
+        const jsize length = env->GetStringLength(string);
+        const jchar* chars = env->GetStringChars(string, nullptr);
+        if (!chars) return;
+        ok_ = take(chars, chars + length) && text_.find(u'\0') == std::u16string::npos;
+        env->ReleaseStringChars(string, chars);
     }
-    ~ScopedUtfChars() { release(); }
-    ScopedUtfChars(const ScopedUtfChars&) = delete;
-    ScopedUtfChars& operator=(const ScopedUtfChars&) = delete;
+    ~ScopedJavaString() { release(); }
+    ScopedJavaString(const ScopedJavaString&) = delete;
+    ScopedJavaString& operator=(const ScopedJavaString&) = delete;
 
-    // The string's modified-UTF-8 bytes, or null when there are none.
-    const char* c_str() const { return chars_; }
+    bool ok() const { return ok_; }
+    // The string's UTF-16 text; empty when it could not be read.
+    const std::u16string& text() const { return text_; }
+    // Its ASCII bytes while they are held, else null.
+    const char* ascii() const { return ascii_; }
 
+    // Gives back the ASCII bytes; the text stays.
     void release()
     {
-        if (chars_) env_->ReleaseStringUTFChars(string_, chars_);
-        chars_ = nullptr;
+        if (ascii_) env_->ReleaseStringUTFChars(string_, ascii_);
+        ascii_ = nullptr;
     }
 
 private:
+    // Out of memory is an unreadable string, never an exception into the VM.
+    template <typename Unit>
+    bool take(const Unit* begin, const Unit* end) noexcept
+    {
+        try {
+            text_.assign(begin, end);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+
     JNIEnv* env_;
     jstring string_;
-    const char* chars_;
+    const char* ascii_ = nullptr;
+    std::u16string text_;
+    bool ok_ = false;
 };
 
 // Array elements are always released with mode 0: changes are copied back

@@ -27,7 +27,11 @@ protected:
         jintArray flags = jvm.newIntArray({-7});
         jstring taken = lib.com_quenlark_foto_TwainHandler_getImageFile0(env(), nullptr, flags);
         EXPECT_NE(nullptr, taken);
-        if (taken) EXPECT_EQ(path, jvm.bytesOf(taken));
+        // The block's Shift JIS reaches Java as the characters it stands for.
+        std::wstring wide(path.size(), L'\0');
+        wide.resize(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
+                                        &wide[0], static_cast<int>(wide.size())));
+        if (taken) EXPECT_EQ(std::u16string(wide.begin(), wide.end()), jvm.textOf(taken));
         return jvm.ints(flags)[0];
     }
 

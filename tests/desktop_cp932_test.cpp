@@ -32,11 +32,11 @@ TEST_F(Cp932MailTest, DoubleByteCharactersAreNotSplitButTheirBackslashEndsAFolde
     ASSERT_TRUE(standin.ok());
     standin.configure(0, 0);
 
-    // 0x81 0x7C is one character whose second byte is '|'; 0x95 0x5C one
-    // whose second byte is '\'.
+    // In code page 932 "－" (U+FF0D) is 0x81 0x7C, whose second byte is '|';
+    // "表" (U+8868) is 0x95 0x5C, whose second byte is '\'.
     EXPECT_EQ(0, lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, '|',
-                                                             jvm.newString("C:\\\x95\\x.jpg|C:\\a\x95\\|D:\x81|.png"),
-                                                             jvm.newString("a\x81|b|c")));
+                                                             jvm.newString("C:\\表x.jpg|C:\\a表|D:－.png"),
+                                                             jvm.newString("a－b|c")));
     const Lines expected = {
         "MAPILogon ui=0x0 profile=null password=null flags=0x3 reserved=0x0 session=set",
         "MAPISendMail session=0x0 ui=0x0 flags=0xB reserved=0x0 message=set",

@@ -88,6 +88,17 @@ public:
         return result;
     }
 
+    // Forgets the records written so far.
+    void clear() const
+    {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((root_ + L"\\records\\*.txt").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return;
+        do DeleteFileW((root_ + L"\\records\\" + found.cFileName).c_str());
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+
     // Waits up to 20 s for at least count records.
     std::vector<std::vector<std::string>> waitForRecords(size_t count) const
     {

@@ -1,12 +1,16 @@
-// The path reaches the media detector as its modified-UTF-8 bytes read in the
-// calling thread's ANSI code page. Built three times: for a code page 1252
-// process, for a code page 932 one (LC_ALL=ja_JP.UTF-8), and for a 1252
-// process that sees Windows 98, where the code page comes from the thread
-// locale's data instead of CP_THREAD_ACP.
+// The path reaches the media detector as the characters of the Java string,
+// and the cache key is that exact string. Built three times: for a code page
+// 1252 process, for a code page 932 one (LC_ALL=ja_JP.UTF-8), and for a 1252
+// process that sees Windows 98, where the detector reads the name back in the
+// thread locale's code page, so a name that code page cannot hold fails.
 #include <windows.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include "foreign_names.h"
+#include "open_recorder_client.h"
 #include "thumbnail_test.h"
 
 #ifndef DOVRIKNA_EXPECTED_ACP
@@ -23,51 +27,48 @@ namespace {
 #endif
 using DOVRIKNA_CODEPAGE_SUITE = ThumbnailTest;
 
-const std::wstring kCafeIn1252 = L"C:\\v\\caf\x00C3\x00A9.avi"; // "Ã©"
-const std::wstring kCafeIn932 = L"C:\\v\\caf\xFF83\xFF69.avi";  // two half-width katakana
+constexpr bool kWindows9x = DOVRIKNA_EXPECTED_PLATFORM == VER_PLATFORM_WIN32_WINDOWS;
 
-std::wstring inAnsiCodePage(const std::string& bytes)
+// The names, and "Lódz", the look-alike of "Łódź", which must be a key of its own.
+std::vector<ForeignName> names()
 {
-    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
+    std::vector<ForeignName> all(std::begin(kForeignNames), std::end(kForeignNames));
+    all.push_back({"Lódz", true, false});
+    return all;
 }
 
-TEST_F(DOVRIKNA_CODEPAGE_SUITE, ANonAsciiPathReachesTheDetectorReadInTheAnsiCodePage)
+TEST_F(DOVRIKNA_CODEPAGE_SUITE, APathReachesTheDetectorAsItsCharactersOrNotAtAll)
 {
     ASSERT_EQ(static_cast<UINT>(DOVRIKNA_EXPECTED_ACP), GetACP()) << "the test's process has another code page";
     OSVERSIONINFOA version;
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
     ASSERT_EQ(static_cast<DWORD>(DOVRIKNA_EXPECTED_PLATFORM), version.dwPlatformId);
-    standinFail(kStepPutFilename, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)); // no file of that name
+    video(4, 2);
 
-    // "café" as the VM hands it over: é is the two bytes C3 A9.
-    const std::string cafe = "C:\\v\\caf\xC3\xA9.avi";
-    jintArray size = jvm.newIntArray({8, 8});
-    jbyteArray pixels = jvm.newByteArray(junk(192));
-    EXPECT_EQ(-1, thumbnail(cafe, size, pixels));
-    EXPECT_EQ(DOVRIKNA_EXPECTED_ACP == 932 ? kCafeIn932 : kCafeIn1252, std::wstring(standinLastFileName()));
-    EXPECT_EQ((std::vector<jint>{8, 8}), jvm.ints(size));
-    EXPECT_EQ(junk(192), jvm.bytes(pixels));
-
-    // A character whose bytes pair up differently in a double-byte code page:
-    // "日" is E6 97 A5.
-    const std::string kanji = "C:\\v\\\xE6\x97\xA5.avi";
-    EXPECT_EQ(-1, thumbnail(kanji, jvm.newIntArray({8, 8}), jvm.newByteArray(junk(192))));
-    EXPECT_EQ(inAnsiCodePage(kanji), std::wstring(standinLastFileName()));
-#if DOVRIKNA_EXPECTED_ACP == 932
-    EXPECT_EQ(std::wstring(L"C:\\v\\") + inAnsiCodePage("\xE6\x97") + L"\xFF65.avi",
-              std::wstring(standinLastFileName()));
-#else
-    EXPECT_EQ(std::wstring(L"C:\\v\\\x00E6\x2014\x00A5.avi"), std::wstring(standinLastFileName()));
-#endif
-    EXPECT_EQ(2, standinCreated());
+    for (const ForeignName& name : names()) {
+        const std::string path = std::string("C:\\v\\") + name.text + ".avi";
+        SCOPED_TRACE(path);
+        const bool reaches = !kWindows9x || inCodePage(name, DOVRIKNA_EXPECTED_ACP);
+        jintArray size = jvm.newIntArray({4, 2});
+        jbyteArray pixels = jvm.newByteArray(junk(24));
+        const int created = standinCreated() + 1;
+        const jint result = thumbnail(path, size, pixels);
+        EXPECT_EQ(created, standinCreated()) << "another string, another key";
+        if (!reaches) {
+            EXPECT_EQ(-1, result);
+            EXPECT_NE(wide(path), std::wstring(standinLastFileName()));
+            EXPECT_EQ((std::vector<jint>{4, 2}), jvm.ints(size));
+            continue;
+        }
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(wide(path), std::wstring(standinLastFileName()));
+        EXPECT_EQ(0, thumbnail(path, size, pixels));
+        EXPECT_EQ(created, standinCreated()) << "the same string again comes from the cache";
+    }
 }
 
-TEST_F(DOVRIKNA_CODEPAGE_SUITE, TheCallingThreadsLocaleDecides)
+TEST_F(DOVRIKNA_CODEPAGE_SUITE, OnWindows9xTheCallingThreadsLocaleDecides)
 {
     standinFail(kStepPutFilename, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     // A thread locale whose ANSI code page is not the process's.
@@ -75,8 +76,10 @@ TEST_F(DOVRIKNA_CODEPAGE_SUITE, TheCallingThreadsLocaleDecides)
     const LANGID language = japanese ? MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)
                                      : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
     ASSERT_TRUE(SetThreadLocale(MAKELCID(language, SORT_DEFAULT)));
-    EXPECT_EQ(-1, thumbnail("C:\\v\\caf\xC3\xA9.avi", jvm.newIntArray({8, 8}), jvm.newByteArray(junk(192))));
-    EXPECT_EQ(japanese ? kCafeIn932 : kCafeIn1252, std::wstring(standinLastFileName()));
+    const std::string cafe = "C:\\v\\café.avi";
+    EXPECT_EQ(-1, thumbnail(cafe, jvm.newIntArray({8, 8}), jvm.newByteArray(junk(192))));
+    const bool reaches = !kWindows9x || !japanese;
+    EXPECT_EQ(reaches ? wide(cafe) : std::wstring(), std::wstring(standinLastFileName()));
 }
 
 } // namespace

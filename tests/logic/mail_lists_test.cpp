@@ -128,3 +128,26 @@ TEST(MailLists, FileNamePartFollowsTheLastBackslashOrColon)
 }
 
 } // namespace
+
+namespace {
+
+// The Java side's list is split by characters: "－" (U+FF0D), whose code
+// page 932 form ends in '|', is no separator; empty tokens stay.
+TEST(SplitWideList, SplitsAtTheSeparatorCharacterOnly)
+{
+    using Tokens = std::vector<std::u16string>;
+    const struct {
+        std::u16string list;
+        unsigned char separator;
+        Tokens tokens;
+    } cases[] = {
+        {u"a\xFF0D|b|c", '|', {u"a\xFF0D", u"b", u"c"}},
+        {u"|\x8868\\;;", ';', {u"|\x8868\\", u"", u""}},
+        {u"", ';', {u""}},
+        {u"a;b", 0, {u"a;b"}},
+        {u"a\x00E9" u"b", 0xE9, {u"a\x00E9" u"b"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.tokens, dovrikna::splitWideList(c.list, c.separator));
+}
+
+} // namespace
