@@ -1,3 +1,4 @@
+#include "acquisition/twain_worker.h"
 #include "frame/library.h"
 
 // The system loader's entry point. Every reason succeeds: a failed step of the
@@ -12,6 +13,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_DETACH:
         // A non-null reserved pointer means the process is ending.
         dovrikna::onProcessDetach(reserved != nullptr);
+        break;
+    case DLL_THREAD_ATTACH:
+        dovrikna::noteThreadAttach();
         break;
     default:
         break;
