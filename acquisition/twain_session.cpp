@@ -7,6 +7,7 @@
 #include <string>
 
 #include "acquisition/in_process_requests.h"
+#include "acquisition/loader_lock.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
@@ -89,10 +90,8 @@ void loadDsm(TwainSession& session, const std::string& directory, const char* fi
     std::string probe = pathInDirectory(directory, fileName);
     OFSTRUCT fileInfo;
     if (OpenFile(probe.c_str(), &fileInfo, OF_EXIST) == HFILE_ERROR) return;
-    session.dsmModule = LoadLibraryA(fileName);
-    if (session.dsmModule)
-        dsmEntry = reinterpret_cast<DSMENTRYPROC>(
-            reinterpret_cast<void*>(GetProcAddress(session.dsmModule, "DSM_Entry")));
+    dsmEntry = reinterpret_cast<DSMENTRYPROC>(
+        reinterpret_cast<void*>(loadUnlessUnloading(fileName, "DSM_Entry", &session.dsmModule)));
 }
 
 std::string windowsDirectory()

@@ -4,6 +4,7 @@
 #include "acquisition/twain_worker.h"
 
 #include "acquisition/in_process_requests.h"
+#include "acquisition/loader_lock.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"
 #include "acquisition/twain_window.h"
@@ -31,52 +32,8 @@ std::atomic<int> handoff{kRunning};
 // loader lock that the unload holds and has run none of the library's code:
 // an APC queued now runs before its start routine.
 std::atomic<bool> workerAttached{false};
-std::atomic<bool> unloading{false};
 // The manager's module, loaded by the session and freed by the exit APC.
 HMODULE managerModule = nullptr;
-
-using LockLoader = LONG(WINAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
-using UnlockLoader = LONG(WINAPI*)(ULONG flags, ULONG_PTR cookie);
-LockLoader lockLoader = nullptr;
-UnlockLoader unlockLoader = nullptr;
-
-// Loading the manager takes the loader lock. An unload holds that lock while
-// it waits for the worker, so the worker takes the lock first, trying only,
-// and gives up when an unload is under way.
-class LoaderLockUnlessUnloading {
-public:
-    LoaderLockUnlessUnloading()
-    {
-        const ULONG kTryOnly = 2, kAcquired = 1;
-        if (!lockLoader || !unlockLoader) {
-            held_ = !unloading.load();
-            return;
-        }
-        for (;;) {
-            ULONG disposition = 0;
-            if (lockLoader(kTryOnly, &disposition, &cookie_) >= 0 && disposition == kAcquired) {
-                locked_ = true;
-                // An unload that came before the lock was had is waiting for it.
-                held_ = !unloading.load();
-                return;
-            }
-            if (unloading.load()) return;
-            Sleep(1);
-        }
-    }
-    ~LoaderLockUnlessUnloading()
-    {
-        if (locked_) unlockLoader(0, cookie_);
-    }
-    LoaderLockUnlessUnloading(const LoaderLockUnlessUnloading&) = delete;
-    LoaderLockUnlessUnloading& operator=(const LoaderLockUnlessUnloading&) = delete;
-    bool held() const { return held_; }
-
-private:
-    ULONG_PTR cookie_ = 0;
-    bool locked_ = false;
-    bool held_ = false;
-};
 
 // A system function that never returns, as an APC routine: it gets the APC's
 // argument first.
@@ -104,14 +61,10 @@ HWND createTwainWindow(DWORD style, HWND parent)
 // Windows 95/98/Me: the Launcher scans; its reports come back to TwainWindow.
 void runForwardingLoop()
 {
-    HWND window = nullptr;
-    {
-        LoaderLockUnlessUnloading loader;
-        if (loader.held()) window = createTwainWindow(WS_OVERLAPPED, nullptr);
-    }
+    HWND window = createTwainWindow(WS_OVERLAPPED, nullptr);
 
     MSG message;
-    while (!unloading.load() && GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (isRequest(message)) forwardToLauncher(message.message);
         TranslateMessage(&message);
         DispatchMessageA(&message);
@@ -127,18 +80,12 @@ void runInProcessLoop()
 {
     // A child window needs its parent: without MainAppWindow there is no
     // TwainWindow, and the session gets a null window.
-    HWND window = nullptr;
-    {
-        LoaderLockUnlessUnloading loader;
-        if (loader.held()) {
-            HWND parent = findMainAppWindow();
-            window = parent ? createTwainWindow(WS_CHILD, parent) : nullptr;
-            createSession(window);
-        }
-    }
+    HWND parent = findMainAppWindow();
+    HWND window = parent ? createTwainWindow(WS_CHILD, parent) : nullptr;
+    createSession(window);
 
     MSG message;
-    while (!unloading.load() && GetMessageA(&message, nullptr, 0, 0) > 0) handleInProcessMessage(message);
+    while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) handleInProcessMessage(message);
 
     // Only a stop for unloading ends the loop. The unloading thread may own
     // the parent window and cannot answer the notice of the child's end while
@@ -198,10 +145,7 @@ DWORD WINAPI twainWorkerMain(void*)
 
 void startTwainWorker()
 {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    lockLoader = reinterpret_cast<LockLoader>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-    unlockLoader =
-        reinterpret_cast<UnlockLoader>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    findLoaderLock();
     queueReady.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     workerStopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
@@ -218,7 +162,7 @@ void noteThreadAttach()
 void stopTwainWorker()
 {
     if (!workerThread) return;
-    unloading.store(true);
+    noteUnloading();
     if (!workerAttached.load()) {
         // It has run none of the library's code, and runs this APC before its
         // start routine.
