@@ -8,6 +8,7 @@
 
 #include "acquisition/acquisition_log.h"
 #include "acquisition/in_process_requests.h"
+#include "acquisition/loader_lock.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
@@ -90,10 +91,8 @@ void loadDsm(TwainSession& session, const std::string& directory, const char* fi
     std::string probe = pathInDirectory(directory, fileName);
     OFSTRUCT fileInfo;
     if (OpenFile(probe.c_str(), &fileInfo, OF_EXIST) == HFILE_ERROR) return;
-    session.dsmModule = LoadLibraryA(fileName);
-    if (session.dsmModule)
-        dsmEntry = reinterpret_cast<DSMENTRYPROC>(
-            reinterpret_cast<void*>(GetProcAddress(session.dsmModule, "DSM_Entry")));
+    dsmEntry = reinterpret_cast<DSMENTRYPROC>(
+        reinterpret_cast<void*>(loadUnlessUnloading(fileName, "DSM_Entry", &session.dsmModule)));
 }
 
 std::string windowsDirectory()
@@ -128,40 +127,12 @@ void keepLibraryMapped()
                                     reinterpret_cast<LPCSTR>(&keepLibraryMapped), &self) != FALSE;
 }
 
-// FreeLibrary needs the loader lock. The session ends when TwainWorker is
-// stopped by an unload of this library, whose thread holds that lock while it
-// waits for the worker: FreeLibrary would wait for it in turn. The manager is
-// freed only when the lock can be had at once; otherwise it stays loaded.
-// (The functions are found when the session is made: finding them takes the
-// lock too.)
-using LockFunction = LONG(WINAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
-using UnlockFunction = LONG(WINAPI*)(ULONG flags, ULONG_PTR cookie);
-LockFunction lockLoader = nullptr;
-UnlockFunction unlockLoader = nullptr;
-
-void findLoaderLock()
-{
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (!ntdll) return;
-    lockLoader = reinterpret_cast<LockFunction>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-    unlockLoader = reinterpret_cast<UnlockFunction>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-}
-
-bool freeLibraryUnlessLoaderBusy(HMODULE module)
-{
-    const ULONG kTryOnly = 2;
-    const ULONG kAcquired = 1;
-    if (!lockLoader || !unlockLoader) return false;
-    ULONG disposition = 0;
-    ULONG_PTR cookie = 0;
-    if (lockLoader(kTryOnly, &disposition, &cookie) < 0 || disposition != kAcquired) return false;
-    // The lock is re-entrant: FreeLibrary takes it again on this thread.
-    FreeLibrary(module);
-    unlockLoader(0, cookie);
-    return true;
-}
+// Once a manager stays open beyond a request (a source open and enabled, or
+// a start that failed halfway), taking it down would call into the manager
+// and its source, which free modules and so need the loader lock. An unload
+// of this library holds that lock and would wait for them: instead the
+// library's code stays mapped from then on (a later FreeLibrary does not
+// unload it), and the worker keeps the conversation going.
 
 } // namespace
 
@@ -202,7 +173,6 @@ void createSession(HWND ownerWindow)
     session->sentEntry.reset(SetWindowsHookExA(WH_CALLWNDPROC, enterSentMessage, nullptr, GetCurrentThreadId()));
     session->sentExit.reset(SetWindowsHookExA(WH_CALLWNDPROCRET, leaveSentMessage, nullptr, GetCurrentThreadId()));
 
-    findLoaderLock();
     dsmEntry = nullptr;
     loadDsm(*session, windowsDirectory(), "TWAIN_32.DLL");
 #ifdef _WIN64
@@ -227,6 +197,16 @@ void deleteSession()
     currentSession = nullptr;
 }
 
+HMODULE deleteSessionKeepingManager()
+{
+    if (!currentSession) return nullptr;
+    HMODULE manager = currentSession->dsmModule;
+    currentSession->dsmModule = nullptr;
+    deleteSession();
+    dsmEntry = nullptr;
+    return manager;
+}
+
 TwainSession::~TwainSession()
 {
     // A source still up is brought down first: a manager refuses to close
@@ -235,7 +215,8 @@ TwainSession::~TwainSession()
     closeSource();
     if (dsmOpen) closeDsm();
     if (dsmModule) {
-        if (freeLibraryUnlessLoaderBusy(dsmModule)) dsmEntry = nullptr; // its code is gone
+        FreeLibrary(dsmModule);
+        dsmEntry = nullptr; // its code is gone
         dsmModule = nullptr;
     }
     if (ownerWindow) {

@@ -11,6 +11,9 @@ namespace dovrikna {
 void createSession(HWND ownerWindow);
 // Deletes the session; this also destroys TwainWindow.
 void deleteSession();
+// The same, but the manager's module is left loaded and returned: freeing it
+// takes the loader lock, which an unload of this library holds.
+HMODULE deleteSessionKeepingManager();
 
 void openDsm();
 void closeDsm();

@@ -5,6 +5,7 @@
 
 #include "acquisition/acquisition_log.h"
 #include "acquisition/in_process_requests.h"
+#include "acquisition/loader_lock.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"
 #include "acquisition/twain_window.h"
@@ -17,18 +18,36 @@ namespace {
 
 unique_kernel_handle workerThread;
 unique_kernel_handle queueReady;    // set once the worker's message queue exists
-unique_kernel_handle loopEntered;   // set when the worker waits for its first message
-unique_kernel_handle workerStopped; // set when the worker's loop has ended
-unique_kernel_handle neverSignalled;
+unique_kernel_handle workerStopped; // set when the worker has parked for good
 
-// How long the unload waits for the worker to leave its loop.
-const DWORD kStopTimeoutMs = 5000;
-// How long it waits for a worker still on its way to the loop. Making a window
-// or loading a module there waits for the loader lock, which the unload holds:
-// such a worker cannot get on until the unload is over.
-const DWORD kStartingStopTimeoutMs = 200;
-// How long the unload waits for the removed worker to be gone.
-const DWORD kTerminateTimeoutMs = 2000;
+// An unload of the library ends the worker, never by terminating it: a thread
+// ended from outside may hold any lock, and under Wine the process dies. The
+// worker leaves its loop, queues itself an APC that frees the manager's
+// module and ends the thread, and parks in an alertable wait inside the
+// system. That APC runs in the system's code, and blocks on the loader lock
+// until the unload is over, so no instruction of this library runs once its
+// code may be gone.
+enum : int { kRunning, kParked, kAbandoned };
+std::atomic<int> handoff{kRunning};
+// Set by the worker's DLL_THREAD_ATTACH. Until then the worker waits for the
+// loader lock that the unload holds and has run none of the library's code:
+// an APC queued now runs before its start routine.
+std::atomic<bool> workerAttached{false};
+// The manager's module, loaded by the session and freed by the exit APC.
+HMODULE managerModule = nullptr;
+
+// A system function that never returns, as an APC routine: it gets the APC's
+// argument first.
+template <typename Function>
+PAPCFUNC apcOf(Function* function)
+{
+    return reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(function));
+}
+
+// How long the unload waits for the worker to leave its loop. A worker that
+// does not (held in foreign code, or by the loader lock) is left running, and
+// the library's code stays mapped for it.
+const DWORD kStopTimeoutMs = 2000;
 // How long a request waits for a worker that is still making its queue.
 const DWORD kQueueTimeoutMs = 5000;
 
@@ -46,8 +65,7 @@ void runForwardingLoop()
     HWND window = createTwainWindow(WS_OVERLAPPED, nullptr);
 
     MSG message;
-    SetEvent(loopEntered.get());
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (isRequest(message)) forwardToLauncher(message.message);
         TranslateMessage(&message);
         DispatchMessageA(&message);
@@ -68,8 +86,7 @@ void runInProcessLoop()
     createSession(window);
 
     MSG message;
-    SetEvent(loopEntered.get());
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) handleInProcessMessage(message);
+    while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) handleInProcessMessage(message);
 
     // Only a stop for unloading ends the loop. The unloading thread may own
     // the parent window and cannot answer the notice of the child's end while
@@ -79,7 +96,7 @@ void runInProcessLoop()
 
     // The session ends TwainWindow's life with its own; the window must not
     // outlive the code of its window procedure whatever the session did.
-    deleteSession();
+    managerModule = deleteSessionKeepingManager();
     if (window && IsWindow(window)) DestroyWindow(window);
 }
 
@@ -110,10 +127,24 @@ DWORD WINAPI twainWorkerMain(void*)
     }
     runInProcessLoop();
 
-    // Signal the unloader and park inside the system in one call, so that no
-    // instruction of this module runs after the signal: the unloader then
-    // removes the parked thread before the module goes away.
-    SignalObjectAndWait(workerStopped.get(), neverSignalled.get(), INFINITE, FALSE);
+    // An unload that gave up waiting has pinned the library: a plain return
+    // is safe then.
+    int running = kRunning;
+    if (!handoff.compare_exchange_strong(running, kParked)) return 0;
+    detachThisThreadFromTheRuntime();
+    // The exit APC is queued before the wait, so the wait that signals the
+    // unloader takes the APC in the same call into the system. Queued by the
+    // unloader instead, it would wake the wait, which then asks for it again,
+    // naming the signalled event: by then the unload may have closed that
+    // event, and the failed wait returned into unmapped code.
+    if (managerModule)
+        QueueUserAPC(apcOf(&FreeLibraryAndExitThread), GetCurrentThread(),
+                     reinterpret_cast<ULONG_PTR>(managerModule));
+    else
+        QueueUserAPC(apcOf(&ExitThread), GetCurrentThread(), 0);
+    // Signal the unloader and park inside the system in one call: nothing
+    // ends the wait but the APC, which never returns.
+    SignalObjectAndWait(workerStopped.get(), GetCurrentThread(), INFINITE, TRUE);
     return 0;
 }
 
@@ -121,32 +152,46 @@ DWORD WINAPI twainWorkerMain(void*)
 
 void startTwainWorker()
 {
+    findLoaderLock();
     queueReady.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    loopEntered.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     workerStopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    neverSignalled.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
     DWORD id = 0;
     workerThread.reset(CreateThread(nullptr, 0, twainWorkerMain, nullptr, 0, &id));
     workerThreadId.store(workerThread ? id : 0);
 }
 
+void noteThreadAttach()
+{
+    if (workerThreadId.load() == GetCurrentThreadId()) workerAttached.store(true);
+}
+
 void stopTwainWorker()
 {
     if (!workerThread) return;
-    // A worker whose queue is not made yet has not run any of the library's
-    // code (it waits for the loader lock that this unload holds), so it can be
-    // removed at once. A running one is asked to leave its loop first.
-    if (WaitForSingleObject(queueReady.get(), 0) == WAIT_OBJECT_0) {
-        const bool looping = WaitForSingleObject(loopEntered.get(), 0) == WAIT_OBJECT_0;
+    noteUnloading();
+    if (!workerAttached.load()) {
+        // It has run none of the library's code, and runs this APC before its
+        // start routine.
+        QueueUserAPC(apcOf(&ExitThread), workerThread.get(), 0);
+    } else {
+        // A worker that has not made its queue yet sees `unloading` before
+        // its loop; one that has gets the WM_QUIT.
         PostThreadMessageA(workerThreadId.load(), WM_QUIT, 0, 0);
-        WaitForSingleObject(workerStopped.get(), looping ? kStopTimeoutMs : kStartingStopTimeoutMs);
+        if (WaitForSingleObject(workerStopped.get(), kStopTimeoutMs) != WAIT_OBJECT_0) {
+            int running = kRunning;
+            if (handoff.compare_exchange_strong(running, kAbandoned)) {
+                HMODULE self = nullptr;
+                GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                   reinterpret_cast<LPCSTR>(&stopTwainWorker), &self);
+                workerThread.reset();
+                workerThreadId.store(0);
+                return;
+            }
+            // It has just parked: the signal is a step away.
+            WaitForSingleObject(workerStopped.get(), INFINITE);
+        }
     }
-    // Another thread's termination completes asynchronously; the module must
-    // not be unmapped while the worker may still be running any of its code.
-    // A terminated thread ends without the loader lock, so this wait is safe.
-    TerminateThread(workerThread.get(), 0);
-    WaitForSingleObject(workerThread.get(), kTerminateTimeoutMs);
     workerThread.reset();
     workerThreadId.store(0);
 }

@@ -9,10 +9,15 @@ namespace dovrikna {
 // Starts the worker and writes its id to workerThreadId (load sequence).
 void startTwainWorker();
 
-// Ends the worker's loop and removes the thread, so that the library's code
-// can be unmapped while the process goes on. Runs under the loader lock:
-// it never waits for the thread's exit, which needs that lock.
+// Ends the worker's loop and has the thread end itself, so that the library's
+// code can be unmapped while the process goes on. Runs under the loader lock:
+// it never waits for the thread's exit, which needs that lock, and never
+// terminates the thread.
 void stopTwainWorker();
+
+// DLL_THREAD_ATTACH: notes when it is the worker's, which from then on may
+// run the library's code.
+void noteThreadAttach();
 
 // Posts a request to the worker, marked as the library's (kRequestMark). A
 // worker that is still starting has no message queue yet, and a thread

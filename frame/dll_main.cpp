@@ -1,3 +1,4 @@
+#include "acquisition/twain_worker.h"
 #include "frame/library.h"
 #include "frame/unique_handle.h"
 
@@ -13,6 +14,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_DETACH:
         // A non-null reserved pointer means the process is ending.
         dovrikna::onProcessDetach(reserved != nullptr);
+        break;
+    case DLL_THREAD_ATTACH:
+        dovrikna::noteThreadAttach();
         break;
     default:
         break;

@@ -20,6 +20,15 @@ extern std::atomic<DWORD> workerThreadId;
 // library. Callable from any thread.
 HWND findMainAppWindow();
 
+// A thread that leaves the library for good while it stays alive (the
+// unloading thread, the worker parked for its end) is told to the library's
+// own TLS callbacks as detaching: the loader tells them only of threads that
+// end while the library is loaded. The threads runtime linked in keeps for a
+// thread a duplicate of its handle and an event (open handles after every
+// unload otherwise), and a slot that a later load of the library, reusing the
+// slot, would take for its own and act on when that thread ends.
+void detachThisThreadFromTheRuntime();
+
 // The load and unload sequences. processTerminating is true when the whole
 // process is going away, false when the library is unloaded from a process
 // that keeps running.

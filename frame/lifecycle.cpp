@@ -12,6 +12,18 @@ namespace dovrikna {
 HINSTANCE moduleInstance = nullptr;
 std::atomic<DWORD> workerThreadId{0};
 
+void detachThisThreadFromTheRuntime()
+{
+    BYTE* base = reinterpret_cast<BYTE*>(moduleInstance);
+    if (!base) return;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
+    if (entry.VirtualAddress == 0) return;
+    auto* tls = reinterpret_cast<IMAGE_TLS_DIRECTORY*>(base + entry.VirtualAddress);
+    auto* callbacks = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(tls->AddressOfCallBacks);
+    for (; callbacks && *callbacks; ++callbacks) (*callbacks)(moduleInstance, DLL_THREAD_DETACH, nullptr);
+}
+
 void onProcessAttach(HINSTANCE instance)
 {
     moduleInstance = instance;
@@ -47,7 +59,10 @@ void onProcessDetach(bool processTerminating)
     // When the process ends, the system has already stopped TwainWorker. When
     // only the library goes, the worker must be gone before its code is
     // unmapped.
-    if (!processTerminating) stopTwainWorker();
+    if (!processTerminating) {
+        stopTwainWorker();
+        detachThisThreadFromTheRuntime();
+    }
 }
 
 } // namespace dovrikna
