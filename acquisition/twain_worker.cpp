@@ -116,16 +116,10 @@ DWORD WINAPI twainWorkerMain(void*)
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     SetEvent(queueReady.get());
 
-    if (forwardsToLauncher()) {
+    if (forwardsToLauncher())
         runForwardingLoop();
-        // Windows 95/98/Me have no SignalObjectAndWait: signal, then park. The
-        // unloader's wait for the removed thread covers the few instructions
-        // between the two calls.
-        SetEvent(workerStopped.get());
-        WaitForSingleObject(neverSignalled.get(), INFINITE);
-        return 0;
-    }
-    runInProcessLoop();
+    else
+        runInProcessLoop();
 
     // An unload that gave up waiting has pinned the library: a plain return
     // is safe then.
