@@ -47,6 +47,7 @@ void runForwardingLoop()
     MSG message;
     SetEvent(loopEntered.get());
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (isLibraryRequest(message) && message.message != TWM_NEXT_FILE) requestTaken();
         if (isRequest(message)) forwardToLauncher(message.message);
         TranslateMessage(&message);
         DispatchMessageA(&message);
@@ -147,9 +148,9 @@ void stopTwainWorker()
 void postToWorker(UINT message)
 {
     const DWORD worker = workerThreadId.load();
-    if (worker == 0) return;
-    WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
-    PostThreadMessageA(worker, message, kRequestMark, 0);
+    if (worker != 0) WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
+    if ((worker == 0 || !PostThreadMessageA(worker, message, kRequestMark, 0)) && message != TWM_NEXT_FILE)
+        requestTaken();
 }
 
 void forwardToLauncher(UINT message)

@@ -92,6 +92,9 @@ TEST_F(Scanning, AcquisitionRequestedAndPolledWhileAPathWaitsStillHandsItOver)
     EXPECT_TRUE(first == kPending || first == kSignalled) << first;
     std::vector<std::string> paths;
     if (first == kSignalled) paths.push_back(getImageFile());
+    // The request opened the source again; closing it ends both acquisitions.
+    ASSERT_TRUE(waitUntil([&] { return dsm.sourceWindow() != nullptr; }));
+    PostMessageA(dsm.sourceWindow(), kCloseButton, 0, 0);
     Names rest = collect();
     paths.insert(paths.end(), rest.begin(), rest.end());
     EXPECT_EQ((Names{temp + "kel0.tif", temp + "kel1.tif"}), paths);

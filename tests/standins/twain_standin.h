@@ -55,6 +55,7 @@ struct Transfer {
     int write;              // 0: no file; 1: the file named by MSG_SET; 2: `elsewhere`
     char elsewhere[MAX_PATH];
     int modal;              // shows a message box "Standin page <n>" during the transfer
+    int pumpMs;             // runs a message loop this long during the transfer
 };
 
 struct Script {
@@ -70,6 +71,7 @@ struct Script {
     // Loads the source's module (TWAINDSM.DLL, a copy of this stand-in) at
     // MSG_OPENDS and frees it at MSG_CLOSEDS, as a real manager does.
     int sourceModule;
+    int openPumpMs;         // runs a message loop this long during MSG_OPENDS
 };
 
 // One DSM_Entry call as the stand-in received it.
@@ -95,6 +97,7 @@ struct Call {
     HWND eventWindow;
     TW_UINT16 countIn;         // DAT_PENDINGXFERS
     TW_UINT16 twMessageOut;    // DAT_EVENT: the message handed back
+    int page;                  // DAT_IMAGEFILEXFER: the page number whose file it wrote, or 0
 };
 
 // The stand-in's exports, found by name in the loaded TWAIN_32.DLL.
@@ -105,6 +108,7 @@ struct TwainStandin {
     int (*problems)(char* out, int size) = nullptr;
     int (*liveContainers)() = nullptr;
     HWND (*sourceWindow)() = nullptr;
+    void (*clear)() = nullptr;  // forgets the calls and problems logged so far
 
     // Loads the stand-in (beside the test program) and finds its exports.
     bool load(const char* name = "TWAIN_32.DLL")
@@ -116,7 +120,8 @@ struct TwainStandin {
         problems = reinterpret_cast<int (*)(char*, int)>(GetProcAddress(module, "standin_problems"));
         liveContainers = reinterpret_cast<int (*)()>(GetProcAddress(module, "standin_live_containers"));
         sourceWindow = reinterpret_cast<HWND (*)()>(GetProcAddress(module, "standin_source_window"));
-        return script && calls && problems && liveContainers && sourceWindow;
+        clear = reinterpret_cast<void (*)()>(GetProcAddress(module, "standin_clear"));
+        return script && calls && problems && liveContainers && sourceWindow && clear;
     }
 };
 
