@@ -236,7 +236,10 @@ protected:
     {
         size_t ran = 0;
         for (uint32_t seed : seeds) {
-            ++ran;
+            if (++ran % 100 == 0) { // progress of a long run
+                std::printf("%zu conversations\n", ran - 1);
+                std::fflush(stdout);
+            }
             const std::string violations = converse(seed);
             if (!violations.empty()) {
                 ADD_FAILURE() << "seed " << seed << ":\n" << violations << "replay with DOVRIKNA_FUZZ_SEED=" << seed;
@@ -263,6 +266,8 @@ TEST_F(Fuzz, EveryConversationEnds)
         for (uint32_t i = 0; i < count; ++i) seeds.push_back(first + i);
     } else {
         for (uint32_t seed = 1; seed <= 60; ++seed) seeds.push_back(seed);
+        seeds.push_back(181); // a path taken before the worker saw the next request was signalled again
+
     }
     run(seeds);
 }

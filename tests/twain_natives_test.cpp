@@ -92,8 +92,12 @@ TEST_F(Scanning, AcquisitionRequestedAndPolledWhileAPathWaitsStillHandsItOver)
     EXPECT_TRUE(first == kPending || first == kSignalled) << first;
     std::vector<std::string> paths;
     if (first == kSignalled) paths.push_back(getImageFile());
-    // The request opened the source again; closing it ends both acquisitions.
-    ASSERT_TRUE(waitUntil([&] { return dsm.sourceWindow() != nullptr; }));
+    // The request opened the source again (the first batch may still have
+    // been running); closing it ends both acquisitions.
+    ASSERT_TRUE(waitUntil([&] {
+        Names names = calls();
+        return std::count(names.begin(), names.end(), "ENABLEDS") == 2 && dsm.sourceWindow() != nullptr;
+    }));
     PostMessageA(dsm.sourceWindow(), kCloseButton, 0, 0);
     Names rest = collect();
     paths.insert(paths.end(), rest.begin(), rest.end());
