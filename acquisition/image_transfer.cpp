@@ -50,12 +50,16 @@ std::vector<TW_UINT16> queryCapability(TwainSession& session, TW_CAPABILITY& cap
 
 // Makes the hand-over's last report: how the acquisition ended. A batch that
 // completed every page reports TWM_ACQUIRE_DONE.
+// While a later request's source is enabled, that acquisition makes the
+// report instead: the Java side polls until the first STATUS_FINISHED, and
+// would not see the pages still to come.
 void endHandOver(TwainSession& session)
 {
     UINT report = session.finalReport == TWM_FILE_READY ? TWM_ACQUIRE_DONE : session.finalReport;
-    applyReport(report);
+    if (!session.sourceEnabled) applyReport(report);
     session.finalReport = TWM_ACQUIRE_DONE;
     session.handOverOpen = false;
+    pathWaiting.store(false);
     session.nameWriter.reset();
 }
 
@@ -288,6 +292,7 @@ bool publishCurrentFile()
     const char* path = session->currentFile->path;
     std::memcpy(writer.view.get(), path, std::strlen(path) + 1);
     if (conversationLogOn) logHandOver(path, session->deliveredFiles + 1);
+    pathWaiting.store(true);
     applyReport(TWM_FILE_READY);
     ++session->deliveredFiles;
     return true;

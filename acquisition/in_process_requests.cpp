@@ -24,6 +24,7 @@ bool isLibraryRequest(const MSG& message)
 void handleInProcessMessage(MSG& message)
 {
     if (isLibraryRequest(message)) {
+        if (message.message != TWM_NEXT_FILE) requestTaken();
         switch (message.message) {
         case TWM_SELECT_SOURCE:
             openDsm();

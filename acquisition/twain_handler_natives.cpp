@@ -108,6 +108,7 @@ JNIEXPORT jstring JNICALL Java_com_quenlark_foto_TwainHandler_getImageFile0(JNIE
     if (!result) return nullptr; // the path was not taken: the writer keeps it
     env->SetIntArrayRegion(flags, 0, 1, &flag);
     // Only now: the writer may overwrite the block as soon as it sees this.
+    pathWaiting.store(false);
     postToWorker(TWM_NEXT_FILE);
     return result;
 }

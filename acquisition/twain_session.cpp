@@ -339,14 +339,6 @@ void startAcquisition()
 {
     TwainSession* session = currentSession;
     if (!session) return;
-    // The files of an earlier acquisition are still being handed over, and
-    // the request's STATUS_PENDING hid the path that waits in the block: it is
-    // signalled again, so that the Java side takes it and the hand-over goes
-    // on (this acquisition's pages follow those files). Had the Java side
-    // taken the path already, its TWM_NEXT_FILE would have come first. A poll
-    // since the request may have left STATUS_IDLE: the signal is stored
-    // whatever the status is now, since only this thread reports.
-    if (session->handOverOpen) applyReport(TWM_FILE_READY);
     // A source already enabled shows its dialog still: this request joins
     // the acquisition under way.
     if (session->sourceEnabled) return;

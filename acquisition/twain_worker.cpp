@@ -66,6 +66,7 @@ void runForwardingLoop()
 
     MSG message;
     while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (isLibraryRequest(message) && message.message != TWM_NEXT_FILE) requestTaken();
         if (isRequest(message)) forwardToLauncher(message.message);
         TranslateMessage(&message);
         DispatchMessageA(&message);
@@ -195,10 +196,12 @@ void postToWorker(UINT message)
     const DWORD worker = workerThreadId.load();
     // On record before the worker can act on it.
     if (conversationLogOn) logRequest(message, worker);
-    if (worker == 0) return;
-    WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
-    if (!PostThreadMessageA(worker, message, kRequestMark, 0) && conversationLogOn)
-        logRequestLost(message, GetLastError());
+    if (worker != 0) WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
+    if (worker == 0 || !PostThreadMessageA(worker, message, kRequestMark, 0)) {
+        if (worker != 0 && conversationLogOn) logRequestLost(message, GetLastError());
+        // A request that never reaches the worker holds no report back.
+        if (message != TWM_NEXT_FILE) requestTaken();
+    }
 }
 
 void forwardToLauncher(UINT message)

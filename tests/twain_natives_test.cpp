@@ -92,6 +92,13 @@ TEST_F(Scanning, AcquisitionRequestedAndPolledWhileAPathWaitsStillHandsItOver)
     EXPECT_TRUE(first == kPending || first == kSignalled) << first;
     std::vector<std::string> paths;
     if (first == kSignalled) paths.push_back(getImageFile());
+    // The request opened the source again (the first batch may still have
+    // been running); closing it ends both acquisitions.
+    ASSERT_TRUE(waitUntil([&] {
+        Names names = calls();
+        return std::count(names.begin(), names.end(), "ENABLEDS") == 2 && dsm.sourceWindow() != nullptr;
+    }));
+    PostMessageA(dsm.sourceWindow(), kCloseButton, 0, 0);
     Names rest = collect();
     paths.insert(paths.end(), rest.begin(), rest.end());
     EXPECT_EQ((Names{temp + "kel0.tif", temp + "kel1.tif"}), paths);

@@ -751,7 +751,7 @@ TEST_F(Session, PagesASourceWritesUnderOneNameOfItsOwnAreEachKept)
     EXPECT_EQ(temp + "kel0.TMP", paths[0]);
 }
 
-TEST_F(Session, AcquisitionRequestedWhileAPathWaitsSignalsThePathAgain)
+TEST_F(Session, AcquisitionRequestedWhileAPathWaitsKeepsItSignalled)
 {
     setTransfers({done(1), done(0)});
     createSession(owner);
@@ -759,12 +759,12 @@ TEST_F(Session, AcquisitionRequestedWhileAPathWaitsSignalsThePathAgain)
     scan();
     ASSERT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
     // The Java side asks for a new acquisition without taking the waiting
-    // path: its request stores STATUS_PENDING over the signal, and its poll
-    // takes that before the worker sees the request.
-    acquisitionStatus.store(STATUS_PENDING);
-    EXPECT_EQ(STATUS_PENDING, takeStatus());
+    // path: the request leaves the signal, and this acquisition's pages
+    // follow those files.
+    markRequestPending();
+    EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load()) << "the waiting path is hidden";
     acquire();
-    EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load()) << "the waiting path is signalled again";
+    EXPECT_EQ(STATUS_SIGNALLED, acquisitionStatus.load());
     scan();
     EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif", temp + "kel1.tif", temp + "kel2.tif",
                                         temp + "kel3.tif"}),

@@ -63,3 +63,35 @@ TEST(AcquisitionStatus, NoReportIsLostBetweenReadAndStoreOfAQuery)
 }
 
 } // namespace
+
+namespace {
+
+// A request made while a path waits leaves it signalled for the Java side to
+// take; an earlier acquisition's end waits until every request marked pending
+// has reached the worker, as the Java side would take it for the newer one's.
+TEST(AcquisitionStatus, RequestsKeepAWaitingPathAndHoldBackAnEarlierEnd)
+{
+    struct Step {
+        bool waiting;
+        int before, after;
+    } steps[] = {
+        {true, STATUS_SIGNALLED, STATUS_SIGNALLED},
+        {false, STATUS_SIGNALLED, STATUS_PENDING}, // a selection's answer, no path
+        {true, STATUS_IDLE, STATUS_PENDING},
+        {false, STATUS_FINISHED, STATUS_PENDING},
+    };
+    for (const Step& step : steps) {
+        pathWaiting.store(step.waiting);
+        acquisitionStatus.store(step.before);
+        markRequestPending();
+        EXPECT_EQ(step.after, acquisitionStatus.load()) << step.waiting << " " << step.before;
+        applyReport(TWM_ACQUIRE_DONE);
+        EXPECT_EQ(step.after, acquisitionStatus.load()) << "an end reported with a request on its way";
+        requestTaken();
+        applyReport(TWM_ACQUIRE_DONE);
+        EXPECT_EQ(STATUS_FINISHED, acquisitionStatus.load());
+    }
+    pathWaiting.store(false);
+}
+
+} // namespace

@@ -129,6 +129,19 @@ HANDLE makeImage(const NativeImage& image, int page)
     return handle;
 }
 
+// A modal loop of the source's own, as a progress or settings window runs.
+void pumpMessages(int ms)
+{
+    for (DWORD start = GetTickCount(); ms > 0 && GetTickCount() - start < DWORD(ms);) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(1);
+    }
+}
+
 const Transfer* currentTransfer()
 {
     if (nextTransfer < script.transferCount) return &script.transfers[nextTransfer];
@@ -169,6 +182,7 @@ TW_UINT16 toManager(Call& call, TW_UINT16 dat, TW_UINT16 msg, void* data)
             return script.getDefault;
         case MSG_OPENDS:
             if (state != 3) problem("MSG_OPENDS in state %d", state);
+            pumpMessages(script.openPumpMs);
             if (script.openDs == TWRC_SUCCESS && state == 3) state = 4;
             if (script.openDs == TWRC_SUCCESS && script.sourceModule) sourceModule = LoadLibraryA("TWAINDSM.DLL");
             return script.openDs;
@@ -316,6 +330,8 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             std::snprintf(text, sizeof text, "Standin page %d", page);
             MessageBoxA(nullptr, text, "Standin Source", MB_OK);
         }
+        pumpMessages(transfer->pumpMs);
+        if (transfer->write && transfer->rc == TWRC_XFERDONE) call.page = page;
         if (transfer->write == 1) writeFile(lastSetName, page);
         if (transfer->write == 2) writeFile(transfer->elsewhere, page);
         if (transfer->rc == TWRC_XFERDONE || transfer->rc == TWRC_CANCEL) state = 7;
@@ -448,6 +464,14 @@ int standin_live_containers()
 }
 
 HWND standin_source_window() { return sourceUi; }
+
+void standin_clear()
+{
+    EnterCriticalSection(&lock);
+    callLog.clear();
+    problemText.clear();
+    LeaveCriticalSection(&lock);
+}
 
 } // extern "C"
 

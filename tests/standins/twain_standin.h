@@ -67,6 +67,7 @@ struct Transfer {
     char elsewhere[MAX_PATH];
     int modal;              // shows a message box "Standin page <n>" during the transfer
     NativeImage native;     // DAT_IMAGENATIVEXFER
+    int pumpMs;             // runs a message loop this long during the transfer
 };
 
 struct Script {
@@ -84,6 +85,7 @@ struct Script {
     // Loads the source's module (TWAINDSM.DLL, a copy of this stand-in) at
     // MSG_OPENDS and frees it at MSG_CLOSEDS, as a real manager does.
     int sourceModule;
+    int openPumpMs;         // runs a message loop this long during MSG_OPENDS
 };
 
 // The packed DIB of a native image of page `page`: a BITMAPINFOHEADER, the
@@ -139,6 +141,7 @@ struct Call {
     HWND eventWindow;
     TW_UINT16 countIn;         // DAT_PENDINGXFERS
     TW_UINT16 twMessageOut;    // DAT_EVENT: the message handed back
+    int page;                  // DAT_IMAGEFILEXFER: the page number whose file it wrote, or 0
 };
 
 // The stand-in's exports, found by name in the loaded TWAIN_32.DLL.
@@ -149,6 +152,7 @@ struct TwainStandin {
     int (*problems)(char* out, int size) = nullptr;
     int (*liveContainers)() = nullptr;
     HWND (*sourceWindow)() = nullptr;
+    void (*clear)() = nullptr;  // forgets the calls and problems logged so far
 
     // Loads the stand-in (beside the test program) and finds its exports.
     bool load(const char* name = "TWAIN_32.DLL")
@@ -160,7 +164,8 @@ struct TwainStandin {
         problems = reinterpret_cast<int (*)(char*, int)>(GetProcAddress(module, "standin_problems"));
         liveContainers = reinterpret_cast<int (*)()>(GetProcAddress(module, "standin_live_containers"));
         sourceWindow = reinterpret_cast<HWND (*)()>(GetProcAddress(module, "standin_source_window"));
-        return script && calls && problems && liveContainers && sourceWindow;
+        clear = reinterpret_cast<void (*)()>(GetProcAddress(module, "standin_clear"));
+        return script && calls && problems && liveContainers && sourceWindow && clear;
     }
 };
 
