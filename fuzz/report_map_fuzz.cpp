@@ -1,5 +1,7 @@
-// Any sequence of messages reaching the status word: only the six reports
-// change it, each to its own status, and a query leaves STATUS_IDLE.
+// Any sequence of reports, polls, requests and a path waiting or not: only the
+// six reports change the status word, each to its own status (an end held back
+// while a request is on its way), a request leaves a waiting path signalled,
+// and a poll leaves STATUS_IDLE.
 #include <cstring>
 
 #include "acquisition/acquisition_status.h"
@@ -29,7 +31,9 @@ int expectedStatus(unsigned message)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     acquisitionStatus = STATUS_IDLE;
+    pathWaiting = false;
     int model = STATUS_IDLE;
+    int inFlight = 0; // requests marked pending and not yet taken by the worker
     for (std::size_t i = 0; i + 5 <= size; i += 5) {
         unsigned message;
         std::memcpy(&message, data + i + 1, sizeof message);
@@ -41,20 +45,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int expected = expectedStatus(message);
         fuzz::require(isReport == (expected >= 0), "report or not", message);
         fuzz::require(status == (isReport ? expected : -99), "status of a report", message);
-        switch (data[i] % 3) {
+        switch (data[i] % 5) {
         case 0:
             applyReport(message);
-            if (isReport) model = expected;
+            // An end is held back while a newer request is on its way.
+            if (isReport && !(expected == STATUS_FINISHED && inFlight > 0)) model = expected;
             break;
         case 1:
             fuzz::require(takeStatusLeavingIdle() == model, "query result", model);
             model = STATUS_IDLE;
             break;
-        default:
+        case 2:
             markRequestPending();
-            model = STATUS_PENDING;
+            ++inFlight;
+            // A signalled path that still waits in the block stays signalled.
+            if (!(model == STATUS_SIGNALLED && pathWaiting.load())) model = STATUS_PENDING;
+            break;
+        case 3:
+            if (inFlight > 0) {
+                requestTaken();
+                --inFlight;
+            }
+            break;
+        default:
+            pathWaiting = (data[i] & 0x20) != 0;
         }
         fuzz::require(acquisitionStatus.load() == model, "status word", acquisitionStatus.load());
     }
+    // The count lives on between inputs: hand back every request left on its way.
+    for (; inFlight > 0; --inFlight) requestTaken();
     return 0;
 }
