@@ -1,5 +1,6 @@
 #include "frame/java_strings.h"
 
+#include <atomic>
 #include <memory>
 #include <new>
 
@@ -9,13 +10,20 @@ namespace dovrikna {
 
 bool platformHasWideApi()
 {
-    static const bool wide = [] {
+    // Kept in an atomic, not a function-local static: the guard of such a
+    // static makes the runtime create a semaphore that is never closed, one
+    // more kernel handle for every load of the library. Threads that ask at
+    // the same time find the same answer.
+    static std::atomic<int> known{0}; // 0: not asked yet, 1: wide, 2: Windows 9x
+    int answer = known.load();
+    if (answer == 0) {
         OSVERSIONINFOA version;
         ZeroMemory(&version, sizeof version);
         version.dwOSVersionInfoSize = sizeof version;
-        return !(GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
-    }();
-    return wide;
+        answer = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? 2 : 1;
+        known.store(answer);
+    }
+    return answer == 1;
 }
 
 namespace {

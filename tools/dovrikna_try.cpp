@@ -359,6 +359,18 @@ int wmain(int argc, wchar_t** argv)
         return fail(kBroken, L"the library lacks " + std::wstring(lib.missing.begin(), lib.missing.end()));
     }
 
+    // The library's scanning thread is let reach its loop first (its window
+    // is made just before), as it has in an application that has run for a
+    // while: a library freed while that thread is still making its window
+    // waits for it, and then keeps itself mapped. `open` frees the library
+    // right after the shell is asked.
+    {
+        const DWORD start = GetTickCount();
+        while (!FindWindowExA(mainWindow, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr) &&
+               GetTickCount() - start < 2000)
+            pump(10);
+    }
+
     tryjvm::Jvm jvm;
     Session session(lib, jvm, timeoutMs);
     int code;
@@ -376,15 +388,7 @@ int wmain(int argc, wchar_t** argv)
     }
     // The library is freed before the process ends: under Wine a process that
     // ended with it loaded could hang in its exit. (After an acquisition it
-    // keeps itself mapped and goes with the process.) Its scanning thread is
-    // let reach its loop first (its window is made just before), since a
-    // library freed while that thread is still starting is not safe to free.
-    if (lib.module) {
-        const DWORD start = GetTickCount();
-        while (!FindWindowExA(mainWindow, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr) &&
-               GetTickCount() - start < 2000)
-            pump(10);
-        FreeLibrary(lib.module);
-    }
+    // keeps itself mapped and goes with the process.)
+    if (lib.module) FreeLibrary(lib.module);
     return code;
 }
