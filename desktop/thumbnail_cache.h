@@ -9,7 +9,8 @@ void initThumbnailCache();
 
 // Unload step: free the cached frame, end Media Foundation when a grab
 // started it (not while the process ends), then CoUninitialize (when the
-// load's CoInitialize succeeded and this is the thread that made it).
+// load's CoInitialize succeeded, this is the thread that made it and the
+// process does not end).
 void releaseThumbnailCache(bool processTerminating);
 
 // The code page in which the media detector reads a path: CP_THREAD_ACP on

@@ -241,7 +241,10 @@ void releaseThumbnailCache(bool processTerminating)
     // CoUninitialize acts on its calling thread. An unload on another thread
     // than the load (a thread that ends the process, a collector's thread)
     // would end a COM use that belongs to that thread's owner, not ours.
-    if (GetCurrentThreadId() == comThread)
+    // When the process ends, CoUninitialize destroys COM's apartment window,
+    // which waits for ever on a window manager lock that a killed thread
+    // held; nor may the owner do it later, among the static destructors.
+    if (!processTerminating && GetCurrentThreadId() == comThread)
         comApartment.reset();
     else
         comApartment.release();

@@ -51,18 +51,22 @@ void onProcessDetach(bool processTerminating)
     releaseThumbnailCache(processTerminating);
     deleteNameBlockReader();
 
+    // When the process ends, the system has already killed every other
+    // thread, TwainWorker included, wherever it was: perhaps inside the
+    // window manager holding its lock (under Wine a lock of win32u or of the
+    // X11 driver, never given back), so DestroyWindow, FindWindowA or
+    // PostMessageA here would wait for ever. The system takes the windows
+    // back itself.
+    if (processTerminating) return;
+
     if (HWND window = twainWindow.exchange(nullptr)) DestroyWindow(window);
 
     if (HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle))
         PostMessageA(launcher, TWM_LIBRARY_UNLOADING, 0, 0);
 
-    // When the process ends, the system has already stopped TwainWorker. When
-    // only the library goes, the worker must be gone before its code is
-    // unmapped.
-    if (!processTerminating) {
-        stopTwainWorker();
-        detachThisThreadFromTheRuntime();
-    }
+    // The worker must be gone before the library's code is unmapped.
+    stopTwainWorker();
+    detachThisThreadFromTheRuntime();
 }
 
 } // namespace dovrikna

@@ -186,3 +186,38 @@ TEST_F(Scanning, UnloadWithASourceOpenLeavesItOpenWithoutWaitingForTheLoader)
 }
 
 } // namespace
+
+TEST(ProcessEnd, EndsWithTheLibraryKeptMappedAndItsWorkerAlive)
+{
+    // The process's end kills the worker wherever it is, perhaps holding a
+    // lock of the window manager; the library's detach then runs on the
+    // ending thread. One end in about twenty hung, hence the many children.
+    char path[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    const std::string command =
+        std::string("\"") + path +
+        "\" --gtest_filter=Scanning.UnloadWithASourceOpenLeavesItOpenWithoutWaitingForTheLoader";
+    const int kChildren = 24;
+    int hung = 0;
+    for (int i = 0; i < kChildren; ++i) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &child))
+            << GetLastError();
+        DWORD exitCode = 0xDEADBEEF;
+        if (WaitForSingleObject(child.hProcess, 20000) != WAIT_OBJECT_0) {
+            ++hung;
+            TerminateProcess(child.hProcess, 1);
+        } else {
+            GetExitCodeProcess(child.hProcess, &exitCode);
+            EXPECT_EQ(0u, exitCode) << "child " << i;
+        }
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+    EXPECT_EQ(0, hung) << "of " << kChildren << " processes, these did not end";
+}
