@@ -6,7 +6,8 @@
 
 namespace {
 
-// What GetStringUTFChars gives for each string, by the JNI specification.
+// What GetStringUTFChars gives for each string: modified UTF-8, with U+0000
+// as two bytes and each half of a surrogate pair as three.
 TEST(JavaText, ModifiedUtf8OfEachKindOfCharacter)
 {
     const struct {
