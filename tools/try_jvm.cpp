@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "frame/java_text.h"
+
 namespace tryjvm {
 
 enum Kind { kString, kIntArray, kLongArray, kByteArray, kClass };
@@ -18,24 +20,6 @@ struct Jvm::Object {
     std::vector<jlong> longs;
     std::vector<jbyte> bytes;
 };
-
-std::string toModifiedUtf8(const std::u16string& text)
-{
-    std::string bytes;
-    for (char16_t unit : text) {
-        if (unit != 0 && unit < 0x80) {
-            bytes += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            bytes += static_cast<char>(0xC0 | (unit >> 6));
-            bytes += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xE0 | (unit >> 12));
-            bytes += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (unit & 0x3F));
-        }
-    }
-    return bytes;
-}
 
 std::u16string fromModifiedUtf8(const char* text)
 {
@@ -143,14 +127,14 @@ struct Functions {
     static jsize JNICALL GetStringUTFLength(JNIEnv* env, jstring s)
     {
         Jvm::Object* object = string(env, s, "GetStringUTFLength");
-        return object ? static_cast<jsize>(toModifiedUtf8(object->text).size()) : 0;
+        return object ? static_cast<jsize>(dovrikna::modifiedUtf8(object->text).size()) : 0;
     }
     static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring s, jboolean* isCopy)
     {
         Jvm::Object* object = string(env, s, "GetStringUTFChars");
         if (!object) return nullptr;
         if (isCopy) *isCopy = JNI_TRUE;
-        const std::string bytes = toModifiedUtf8(object->text);
+        const std::string bytes = dovrikna::modifiedUtf8(object->text);
         return static_cast<const char*>(handOut(of(env), s, bytes.c_str(), bytes.size() + 1));
     }
     static void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring s, const char* chars)
@@ -161,7 +145,7 @@ struct Functions {
     {
         Jvm::Object* object = string(env, s, "GetStringUTFRegion");
         if (!object || !within(env, object->text.size(), start, length, "GetStringUTFRegion")) return;
-        const std::string bytes = toModifiedUtf8(object->text.substr(start, length));
+        const std::string bytes = dovrikna::modifiedUtf8(object->text.substr(start, length));
         std::memcpy(out, bytes.c_str(), bytes.size() + 1);
     }
 
