@@ -207,7 +207,7 @@ TEST(TryTool, MailHandsFilesAndRecipientsToTheClient)
     const std::string first = programFolder() + "version_tests.exe", second = programFolder() + "dovrikna.dll";
     Tool tool({"mail", "--to", "a@example.org", "--to", "b@example.org", first, second});
     ASSERT_EQ(0, tool.finish()) << tool.err;
-    EXPECT_EQ("Handed 2 file(s) to the mail client.\n", tool.out);
+    EXPECT_EQ("Gave 2 file(s) to the library for the mail client; it tells no result.\n", tool.out);
     const std::string log = readFile(mapiLog);
     DeleteFileA(mapiLog.c_str());
     for (const std::string& expected : std::vector<std::string>{"address=\"a@example.org\"", "address=\"b@example.org\"",

@@ -175,7 +175,7 @@ public:
             say(L"A source was chosen.");
             return kDone;
         }
-        return fail(kFailed, L"no source was chosen (cancelled, or the manager offers none)");
+        return fail(kFailed, L"no source was chosen (cancelled, none installed, or no source manager)");
     }
 
     int scan(const std::wstring& directory)
@@ -294,7 +294,8 @@ public:
         for (const std::wstring& text : to) recipients += (recipients.empty() ? L"" : std::wstring(1, separator)) + text;
         lib_.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, static_cast<jchar>(separator),
                                                     jvm_.newString(u16(attachments)), jvm_.newString(u16(recipients)));
-        say(L"Handed " + std::to_wstring(files.size()) + L" file(s) to the mail client.");
+        // sendFiles0 tells nothing back: whether a mail client took them is not known.
+        say(L"Gave " + std::to_wstring(files.size()) + L" file(s) to the library for the mail client; it tells no result.");
         return kDone;
     }
 
