@@ -219,6 +219,7 @@ TEST(TryTool, MistakesAndFailuresEndWithAMessageAndACode)
 {
     const std::string missing = programFolder() + "no-such-folder\\";
     const std::string aFile = programFolder() + "dovrikna.dll";
+    const std::string longLog = programFolder() + std::string(MAX_PATH, 'l') + ".log";
     const struct {
         std::vector<std::string> args;
         int code;
@@ -231,6 +232,9 @@ TEST(TryTool, MistakesAndFailuresEndWithAMessageAndACode)
         {{"--timeout", "0", "docs"}, 2, "not 0", ""},
         {{"--timeout", "5s", "docs"}, 2, "not 5s", ""},
         {{"--log", missing + "x.log", "docs"}, 2, "the folder of the log file " + missing + "x.log does not exist", ""},
+        // A name the library does not take (MAX_PATH or longer): the run goes on, and says so.
+        {{"--log", longLog, "thumb", programFolder() + "no-such.avi", programFolder() + "no.bmp"}, 1,
+         "the library wrote no log to " + longLog, ""},
         {{"scan", "--dir", aFile + "\\copies"}, 2, "could not make the folder " + aFile + "\\copies", ""},
         {{"scan", "--dir", aFile}, 2, "could not make the folder " + aFile + " (a file has that name)", ""},
         // The library only starts a thread that asks the shell: what it knows is said.
