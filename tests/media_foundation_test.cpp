@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library_test.h"
@@ -138,6 +140,35 @@ TEST_F(MediaFoundationTest, AReplacedClipIsGrabbedAnewAndADeletedOneGivesNone)
     EXPECT_EQ(-1, thumbnail(path, size, pixels));
     EXPECT_EQ((std::vector<jint>{second.width, second.height}), jvm.ints(size));
     EXPECT_EQ(std::vector<jbyte>(16, 0x5A), jvm.bytes(pixels));
+}
+
+// Two threads without COM of their own decode a clip each at the same time,
+// over and over (the one-entry cache keeps at most one of them).
+TEST_F(MediaFoundationTest, TwoThreadsAtOnceEachGetTheirClipsFrame)
+{
+    const Clip clips[] = {{"h264-426x240.mp4", 426, 240}, {"mjpeg.avi", 240, 180}};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (const Clip& clip : clips) {
+        const std::string copy = temporaryCopy(besideProgram(clip.file), std::string("dovrikna-both-") + clip.file);
+        const std::vector<unsigned char> reference = readFile(besideProgram(clip.file) + ".bgr");
+        ASSERT_FALSE(copy.empty());
+        threads.emplace_back([this, clip, copy, reference, &wrong] {
+            if (reference.size() != size_t(clip.width) * clip.height * 3) ++wrong;
+            for (int round = 0; round < 4 && !wrong; ++round) {
+                jintArray size = jvm.newIntArray({clip.width, clip.height});
+                jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(size_t(clip.width) * clip.height * 3));
+                bool right = thumbnail(copy, size, pixels) == 0
+                             && jvm.ints(size) == std::vector<jint>{clip.width, clip.height};
+                for (double channel : meanDifference(jvm.bytes(pixels), reference, clip.width, clip.height))
+                    right = right && channel <= 3.0;
+                wrong += !right;
+            }
+            DeleteFileA(copy.c_str());
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, wrong.load()) << "calls that got no frame, another clip's, or a wrong one";
 }
 
 TEST_F(MediaFoundationTest, ATextFileNamedMp4GivesMinusOneAndTouchesNothing)
