@@ -534,6 +534,7 @@ TEST_F(ThumbnailTest, OverlappingCallsEachGetTheirOwnClipsFrame)
     EXPECT_EQ(0, wrong.load()) << "calls that got another clip's frame, a torn one, or none";
     EXPECT_EQ(0, standinAlive());
 }
+
 } // namespace
 
 namespace {
