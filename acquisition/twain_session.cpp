@@ -158,8 +158,18 @@ TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 
     if (!dsmEntry || !session) return TWRC_FAILURE;
     ModalScope scope;
     TW_UINT16 code = dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
-    if (conversationLogOn) logDsmCall(pDest, group, dat, msg, data, code);
+    session->loggedCondition = conversationLogOn ? logDsmCall(pDest, group, dat, msg, data, code) : -1;
     return code;
+}
+
+int conditionOfFailure(TW_IDENTITY* pDest)
+{
+    TwainSession* session = currentSession;
+    if (!session) return -1;
+    if (session->loggedCondition >= 0) return session->loggedCondition;
+    TW_STATUS status = {0xFFFF, 0};
+    if (callDsm(pDest, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS) return -1;
+    return status.ConditionCode;
 }
 
 void createSession(HWND ownerWindow)

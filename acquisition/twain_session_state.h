@@ -53,6 +53,9 @@ public:
     std::vector<UINT> keptRequests;
     // True from an acquisition's first completed file until its final report.
     bool handOverOpen = false;
+    // The condition code the conversation log had for the latest call that
+    // failed, -1 for none.
+    int loggedCondition = -1;
     // A source chosen while another one is open; it replaces sourceIdentity
     // when the open source has been closed.
     TW_IDENTITY chosenIdentity = {};
@@ -78,6 +81,9 @@ public:
 // One call of the manager's entry point on the current session's behalf;
 // TWRC_FAILURE when there is no entry point. pDest null means the manager.
 TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data);
+// The condition code of the latest call, which failed; -1 when the
+// destination gives none.
+int conditionOfFailure(TW_IDENTITY* pDest);
 
 bool openSource();
 bool enableSource();
