@@ -46,7 +46,8 @@ public:
 
     // Keeps the requests that a modal loop on this thread retrieves (a
     // source's dialog, the selection dialog, a message box) and posts them
-    // again once the loop is over.
+    // again once the loop is over. Installed only while a scope is open or a
+    // source is open.
     unique_hook requestKeeper;
     unique_hook sentEntry, sentExit;
     int modalDepth = 0;
