@@ -103,7 +103,7 @@ protected:
         // not count down does after its last page.
         Rng slow{seed ^ 0x5EED0F10u};
         for (int i = 0; i < script->transferCount; ++i)
-            script->transfers[i].sleepMs = slow.chance(25) ? 1 + slow.below(60) : 0;
+            script->transfers[i].sleepMs = slow.chance(35) ? 1 + slow.below(80) : 0;
         script->conditionCode = slow.chance(30) ? TWCC_SEQERROR : 0;
         dsm.clear();
         std::ostringstream bad;

@@ -331,7 +331,8 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             MessageBoxA(nullptr, text, "Standin Source", MB_OK);
         }
         pumpMessages(transfer->pumpMs);
-        if (transfer->sleepMs && transfer->rc == TWRC_XFERDONE) Sleep(transfer->sleepMs); // else taken natively
+        // A page the source then hands over natively takes its time there.
+        if (transfer->sleepMs && (transfer->rc != TWRC_FAILURE || !transfer->native.kind)) Sleep(transfer->sleepMs);
         if (transfer->write && transfer->rc == TWRC_XFERDONE) call.page = page;
         if (transfer->write == 1) writeFile(lastSetName, page);
         if (transfer->write == 2) writeFile(transfer->elsewhere, page);

@@ -68,7 +68,7 @@ struct Transfer {
     int modal;              // shows a message box "Standin page <n>" during the transfer
     NativeImage native;     // DAT_IMAGENATIVEXFER
     int pumpMs;             // runs a message loop this long during the transfer
-    int sleepMs;            // sleeps this long inside a completed transfer, file or native, as a scanner does
+    int sleepMs;            // sleeps this long inside the transfer (file or native), as a scanner does
 };
 
 struct Script {
