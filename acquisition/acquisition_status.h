@@ -38,7 +38,9 @@ void requestTaken();
 
 // Takes the status and leaves STATUS_IDLE in one atomic step, so that a report
 // arriving while the Java side polls is either returned now or left for the
-// next poll, never overwritten.
+// next poll, never overwritten. STATUS_PENDING stays while a request marked
+// pending has not reached the worker (to the Java side both mean "nothing
+// new").
 int takeStatusLeavingIdle();
 
 } // namespace dovrikna
