@@ -13,7 +13,10 @@ void (*reportListener)(unsigned message, int status) = nullptr;
 std::atomic<bool> pathWaiting{false};
 
 namespace {
+// Requests marked pending and not yet taken by the worker, plus kEndBeingStored
+// while an end is being stored.
 std::atomic<int> requestsInFlight{0};
+const int kEndBeingStored = 1 << 30;
 }
 
 void applyReport(unsigned message)
@@ -26,18 +29,22 @@ void applyReport(unsigned message)
         acquisitionStatus.store(status);
         return;
     }
-    // The status is read before the count: a request counted after the
-    // check stores STATUS_PENDING after it too, and the exchange then fails
-    // (a poll leaves that STATUS_PENDING alone, see takeStatusLeavingIdle).
+    // An end is stored only while no request is on its way, and says so in the
+    // count meanwhile. A request counted after that check stores STATUS_PENDING,
+    // and polls leave it (takeStatusLeavingIdle), so the exchange below fails:
+    // the end is then held back.
+    int none = 0;
+    if (!requestsInFlight.compare_exchange_strong(none, kEndBeingStored)) return;
     for (int seen = acquisitionStatus.load();;) {
-        if (requestsInFlight.load() > 0) return;
 #ifdef DOVRIKNA_WIDE_END_WINDOW
         // A test build of the library: time for the Java side to request and
         // poll between the check and the exchange.
         std::this_thread::sleep_for(std::chrono::milliseconds(DOVRIKNA_WIDE_END_WINDOW));
 #endif
-        if (acquisitionStatus.compare_exchange_strong(seen, status)) return;
+        if (acquisitionStatus.compare_exchange_strong(seen, status)) break;
+        if (requestsInFlight.load() != kEndBeingStored) break;
     }
+    requestsInFlight.fetch_sub(kEndBeingStored);
 }
 
 void markRequestPending()
@@ -57,14 +64,13 @@ void requestTaken()
 
 int takeStatusLeavingIdle()
 {
-    // A request's STATUS_PENDING stays until the worker has taken the request.
-    // Turned to STATUS_IDLE earlier, it would give back the very value that an
-    // earlier acquisition's end, checked before the request was counted,
-    // expects to replace: that end would then be taken for the newer one's.
-    // The worker takes requests on the thread that reports ends, so while it
-    // stores an end the count of a newer request cannot drop to 0.
+    // While an end is being stored, a request's STATUS_PENDING stays: turned to
+    // STATUS_IDLE, it could give back the very value that the end, checked
+    // before the request was counted, expects to replace, and the end would
+    // then be taken for the newer acquisition's.
     for (int seen = acquisitionStatus.load();;) {
-        if (seen == STATUS_PENDING && requestsInFlight.load() > 0) return seen;
+        const int inFlight = requestsInFlight.load();
+        if (seen == STATUS_PENDING && inFlight > kEndBeingStored) return seen;
         if (acquisitionStatus.compare_exchange_weak(seen, STATUS_IDLE)) return seen;
     }
 }

@@ -38,9 +38,8 @@ void requestTaken();
 
 // Takes the status and leaves STATUS_IDLE in one atomic step, so that a report
 // arriving while the Java side polls is either returned now or left for the
-// next poll, never overwritten. STATUS_PENDING stays while a request marked
-// pending has not reached the worker (to the Java side both mean "nothing
-// new").
+// next poll, never overwritten; a request's STATUS_PENDING stays only while
+// an earlier acquisition's end is being stored (a few instructions).
 int takeStatusLeavingIdle();
 
 } // namespace dovrikna
