@@ -59,7 +59,10 @@ void markRequestPending()
 
 void requestTaken()
 {
-    requestsInFlight.fetch_sub(1);
+    // A request that was never marked (posted by another hand) leaves the
+    // count as it is.
+    for (int count = requestsInFlight.load(); (count & ~kEndBeingStored) > 0;)
+        if (requestsInFlight.compare_exchange_weak(count, count - 1)) return;
 }
 
 int takeStatusLeavingIdle()
