@@ -182,13 +182,25 @@ TEST_F(UnloggedScanning, AVariableSetOnlyAfterTheLoadWritesNothing)
 // before any test runs.
 const int kWriterLines = 1500;
 
+// A word outside ASCII that the process's code page holds (the library's
+// lines carry ANSI text: paths, a source's names), and its UTF-8, which the
+// file holds: e acute in 1252, Yu (a double-byte character) in 932.
+std::string ansiWord()
+{
+    const wchar_t* word = GetACP() == 932 ? L"\u042E" : L"caf\u00E9";
+    char bytes[16] = "";
+    WideCharToMultiByte(CP_ACP, 0, word, -1, bytes, sizeof bytes, nullptr, nullptr);
+    return bytes;
+}
+const std::string utf8Word = GetACP() == 932 ? "\xD0\xAE" : "caf\xC3\xA9";
+
 void writeNumberedLines(const std::string& name)
 {
     dovrikna::openConversationLog(nullptr);
+    const std::string word = ansiWord();
     for (int i = 0; i < kWriterLines; ++i) {
         dovrikna::LogLine line;
-        // \xE9: e acute in code page 1252, which the file holds as UTF-8.
-        line.text(name.c_str()).text(" caf\xE9 ").number(i);
+        line.text(name.c_str()).text(" ").text(word.c_str()).text(" ").number(i);
         dovrikna::writeLogLine(line);
     }
 }
@@ -206,7 +218,6 @@ const bool writerProcess = [] {
 // has worked, and the new lines begin a new file.
 TEST(LogRotation, AReaderHoldingALogOpenLosesNoLog)
 {
-    ASSERT_EQ(1252u, GetACP());
     const std::string older = "the older log\r\n";
     const std::string full(kFullLog, 'x');
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -244,11 +255,11 @@ TEST(LogRotation, AReaderHoldingALogOpenLosesNoLog)
 }
 
 // This process and a second one write one log, which rotates midway: every
-// line of each is there once, in its order, in UTF-8; the older log begins
-// with what the log held before.
+// line of each is there once, in its order, in UTF-8 (built twice: code pages
+// 1252 and 932); the older log begins with what the log held before.
 TEST(LogRotation, TwoProcessesWritingOneLogLoseNoLine)
 {
-    ASSERT_EQ(1252u, GetACP());
+    ASSERT_TRUE(GetACP() == 1252 || GetACP() == 932) << GetACP();
     LogNamed log(true, false);
     const std::string before(kFullLog - 40000, 'x');
     std::ofstream(log.path, std::ios::binary) << before << "\r\n";
@@ -279,7 +290,9 @@ TEST(LogRotation, TwoProcessesWritingOneLogLoseNoLine)
     int next[2] = {0, 0};
     for (const Line& line : lines) {
         if (startsWith(line.text, "load dovrikna ")) continue;
-        const int writer = startsWith(line.text, "first caf\xC3\xA9 ") ? 0 : startsWith(line.text, "second caf\xC3\xA9 ") ? 1 : -1;
+        const int writer = startsWith(line.text, "first " + utf8Word + " ")    ? 0
+                           : startsWith(line.text, "second " + utf8Word + " ") ? 1
+                                                                                : -1;
         ASSERT_NE(-1, writer) << line.text;
         EXPECT_EQ(std::to_string(next[writer]++), line.text.substr(line.text.rfind(' ') + 1));
     }
