@@ -275,6 +275,8 @@ TEST(LogRotation, TwoProcessesWritingOneLogLoseNoLine)
                                         &startup, &process) != FALSE;
     SetEnvironmentVariableA("DOVRIKNA_LOG_WRITER", nullptr);
     ASSERT_TRUE(started) << GetLastError();
+    // Once the second process has written its load line, both write at once.
+    EXPECT_TRUE(waitUntil([&] { return readFile(log.path).size() > before.size() + 2; }, 20000));
     writeNumberedLines("first");
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
     CloseHandle(process.hThread);
@@ -287,17 +289,20 @@ TEST(LogRotation, TwoProcessesWritingOneLogLoseNoLine)
     const std::vector<Line> newer = readLog(log.path);
     lines.insert(lines.end(), newer.begin(), newer.end());
     EXPECT_FALSE(newer.empty()) << "no rotation";
-    int next[2] = {0, 0};
+    int next[2] = {0, 0}, turns = 0, last = -1;
     for (const Line& line : lines) {
         if (startsWith(line.text, "load dovrikna ")) continue;
         const int writer = startsWith(line.text, "first " + utf8Word + " ")    ? 0
                            : startsWith(line.text, "second " + utf8Word + " ") ? 1
                                                                                 : -1;
         ASSERT_NE(-1, writer) << line.text;
+        turns += last != -1 && writer != last;
+        last = writer;
         EXPECT_EQ(std::to_string(next[writer]++), line.text.substr(line.text.rfind(' ') + 1));
     }
     EXPECT_EQ(kWriterLines, next[0]);
     EXPECT_EQ(kWriterLines, next[1]);
+    EXPECT_LT(0, turns) << "the two processes never wrote at the same time";
 }
 
 } // namespace
