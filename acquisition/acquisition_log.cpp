@@ -97,6 +97,16 @@ int logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg,
     return call.hasCondition ? call.condition : -1;
 }
 
+void logDsmCallStarts(TW_IDENTITY* dest, TW_UINT16 dat, TW_UINT16 msg)
+{
+    if (dat != DAT_USERINTERFACE || !dest || (msg != MSG_ENABLEDS && msg != MSG_DISABLEDS)) return;
+    flushQuietEvents();
+    LogLine line;
+    line.text("user interface of source ").quoted(dest->ProductName, sizeof dest->ProductName);
+    line.text(msg == MSG_ENABLEDS ? " shown: the scan waits for the user" : " closed");
+    writeLogLine(line);
+}
+
 void logManager(HMODULE manager, bool entryFound)
 {
     LogLine line;

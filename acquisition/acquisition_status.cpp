@@ -1,5 +1,10 @@
 #include "acquisition/acquisition_status.h"
 
+#ifdef DOVRIKNA_WIDE_END_WINDOW
+#include <chrono>
+#include <thread>
+#endif
+
 namespace dovrikna {
 
 std::atomic<int> acquisitionStatus{STATUS_PENDING};
@@ -8,7 +13,10 @@ void (*reportListener)(unsigned message, int status) = nullptr;
 std::atomic<bool> pathWaiting{false};
 
 namespace {
+// Requests marked pending and not yet taken by the worker, plus kEndBeingStored
+// while an end is being stored.
 std::atomic<int> requestsInFlight{0};
+const int kEndBeingStored = 1 << 30;
 }
 
 void applyReport(unsigned message)
@@ -21,12 +29,22 @@ void applyReport(unsigned message)
         acquisitionStatus.store(status);
         return;
     }
-    // The status is read before the count: a request counted after the
-    // check stores STATUS_PENDING after it too, and the exchange then fails.
+    // An end is stored only while no request is on its way, and says so in the
+    // count meanwhile. A request counted after that check stores STATUS_PENDING,
+    // and polls leave it (takeStatusLeavingIdle), so the exchange below fails:
+    // the end is then held back.
+    int none = 0;
+    if (!requestsInFlight.compare_exchange_strong(none, kEndBeingStored)) return;
     for (int seen = acquisitionStatus.load();;) {
-        if (requestsInFlight.load() > 0) return;
-        if (acquisitionStatus.compare_exchange_strong(seen, status)) return;
+#ifdef DOVRIKNA_WIDE_END_WINDOW
+        // A test build of the library: time for the Java side to request and
+        // poll between the check and the exchange.
+        std::this_thread::sleep_for(std::chrono::milliseconds(DOVRIKNA_WIDE_END_WINDOW));
+#endif
+        if (acquisitionStatus.compare_exchange_strong(seen, status)) break;
+        if (requestsInFlight.load() != kEndBeingStored) break;
     }
+    requestsInFlight.fetch_sub(kEndBeingStored);
 }
 
 void markRequestPending()
@@ -41,12 +59,23 @@ void markRequestPending()
 
 void requestTaken()
 {
-    requestsInFlight.fetch_sub(1);
+    // A request that was never marked (posted by another hand) leaves the
+    // count as it is.
+    for (int count = requestsInFlight.load(); (count & ~kEndBeingStored) > 0;)
+        if (requestsInFlight.compare_exchange_weak(count, count - 1)) return;
 }
 
 int takeStatusLeavingIdle()
 {
-    return acquisitionStatus.exchange(STATUS_IDLE);
+    // While an end is being stored, a request's STATUS_PENDING stays: turned to
+    // STATUS_IDLE, it could give back the very value that the end, checked
+    // before the request was counted, expects to replace, and the end would
+    // then be taken for the newer acquisition's.
+    for (int seen = acquisitionStatus.load();;) {
+        const int inFlight = requestsInFlight.load();
+        if (seen == STATUS_PENDING && inFlight > kEndBeingStored) return seen;
+        if (acquisitionStatus.compare_exchange_weak(seen, STATUS_IDLE)) return seen;
+    }
 }
 
 } // namespace dovrikna

@@ -38,7 +38,8 @@ void requestTaken();
 
 // Takes the status and leaves STATUS_IDLE in one atomic step, so that a report
 // arriving while the Java side polls is either returned now or left for the
-// next poll, never overwritten.
+// next poll, never overwritten; a request's STATUS_PENDING stays only while
+// an earlier acquisition's end is being stored (a few instructions).
 int takeStatusLeavingIdle();
 
 } // namespace dovrikna

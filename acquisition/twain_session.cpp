@@ -175,6 +175,7 @@ TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 
     TwainSession* session = currentSession;
     if (!dsmEntry || !session) return TWRC_FAILURE;
     ModalScope scope;
+    if (conversationLogOn) logDsmCallStarts(pDest, dat, msg);
     TW_UINT16 code = dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
     session->loggedCondition = conversationLogOn ? logDsmCall(pDest, group, dat, msg, data, code) : -1;
     return code;

@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "desktop/heap_string.h"
 #include "desktop/mail.h"
 #include "desktop/mail_lists.h"
+#include "desktop/mapi_wide.h"
 #include "frame/java_strings.h"
 #include "frame/jni_scoped.h"
 
@@ -20,10 +22,12 @@ namespace {
 
 // Simple MAPI, loaded by the first request that finds MAPISendMail in it and
 // kept until the library unloads. mapiSendMail is stored last: once it is
-// set, the other two are too and no request resolves again.
+// set, the others are too and no request resolves again. MAPISendMailW
+// (Windows 8 and later, Wine) stays null where the module lacks it.
 HMODULE mailModule = nullptr;
 std::atomic<LPMAPILOGON> mapiLogon{nullptr};
 std::atomic<LPMAPILOGOFF> mapiLogoff{nullptr};
+std::atomic<LPMAPISENDMAILW> mapiSendMailW{nullptr};
 std::atomic<LPMAPISENDMAIL> mapiSendMail{nullptr};
 // Two requests may come at once before the first resolution is done. A flag
 // needs no set-up and no function newer than the oldest Windows we load on;
@@ -32,6 +36,7 @@ std::atomic_flag resolving = ATOMIC_FLAG_INIT;
 
 const ULONG kLogonFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION;
 const ULONG kSendFlags = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG;
+const char kMailError[] = "Mail Error";
 
 // A zero-filled record array made with calloc.
 template <typename Record>
@@ -74,10 +79,12 @@ bool resolveMail()
         if (module) {
             mapiLogon.store(entryPoint<LPMAPILOGON>(module, "MAPILogon"));
             mapiLogoff.store(entryPoint<LPMAPILOGOFF>(module, "MAPILogoff"));
+            mapiSendMailW.store(entryPoint<LPMAPISENDMAILW>(module, "MAPISendMailW"));
             mapiSendMail.store(entryPoint<LPMAPISENDMAIL>(module, "MAPISendMail"));
             if (!mapiSendMail.load()) {
                 mapiLogon.store(nullptr);
                 mapiLogoff.store(nullptr);
+                mapiSendMailW.store(nullptr);
                 FreeLibrary(module);
                 mailModule = nullptr;
             }
@@ -88,20 +95,63 @@ bool resolveMail()
     return resolved;
 }
 
-// Opens the client's compose window for the message. A client without
-// MAPILogon (or MAPILogoff) is sent to without a session of our own:
-// MAPISendMail then logs on by itself.
-void runMailOperation(MapiMessage& message)
+// Opens the client's compose window for the message, sent with `send`. A
+// client without MAPILogon (or MAPILogoff) is sent to without a session of
+// our own: the send then logs on by itself.
+template <typename Send>
+void runMailOperation(Send send)
 {
     LHANDLE session = 0;
     if (LPMAPILOGON logon = mapiLogon.load()) {
         if (logon(0, nullptr, nullptr, kLogonFlags, 0, &session) != SUCCESS_SUCCESS)
-            MessageBoxA(nullptr, "Failed to open mail client.", "Mail Error", MB_OK);
+            MessageBoxA(nullptr, "Failed to open mail client.", kMailError, MB_OK);
     }
-    mapiSendMail.load()(session, 0, &message, kSendFlags, 0);
+    send(session);
     if (session != 0) {
         if (LPMAPILOGOFF logoff = mapiLogoff.load()) logoff(session, 0, 0, 0);
     }
+}
+
+const wchar_t* wideFileNamePart(const std::wstring& path)
+{
+    const std::size_t end = path.find_last_of(L"\\:");
+    return path.c_str() + (end == std::wstring::npos ? 0 : end + 1);
+}
+
+std::vector<std::wstring> wideTokens(const std::u16string& list, unsigned char separator)
+{
+    std::vector<std::wstring> tokens;
+    for (const std::u16string& token : splitWideList(list, separator))
+        tokens.emplace_back(token.begin(), token.end());
+    return tokens;
+}
+
+// The same message as the ANSI one, every name in UTF-16.
+void sendWide(const MailRequest& request, LPMAPISENDMAILW send)
+{
+    std::vector<std::wstring> recipients;
+    if (!request.wideRecipients.empty()) recipients = wideTokens(request.wideRecipients, request.separator);
+    std::vector<std::wstring> attachments = wideTokens(request.wideAttachments, request.separator);
+
+    std::vector<MapiRecipDescW> recipientArray(recipients.size(), MapiRecipDescW());
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+        recipientArray[i].ulRecipClass = MAPI_TO;
+        recipientArray[i].lpszName = &recipients[i][0];
+        recipientArray[i].lpszAddress = &recipients[i][0];
+    }
+    std::vector<MapiFileDescW> attachmentArray(attachments.size(), MapiFileDescW());
+    for (std::size_t i = 0; i < attachments.size(); ++i) {
+        attachmentArray[i].nPosition = static_cast<ULONG>(-1);
+        attachmentArray[i].lpszPathName = &attachments[i][0];
+        attachmentArray[i].lpszFileName = const_cast<wchar_t*>(wideFileNamePart(attachments[i]));
+    }
+
+    MapiMessageW message = MapiMessageW();
+    message.nRecipCount = static_cast<ULONG>(recipients.size());
+    message.lpRecips = recipients.empty() ? nullptr : recipientArray.data();
+    message.nFileCount = static_cast<ULONG>(attachments.size());
+    message.lpFiles = attachmentArray.data();
+    runMailOperation([&](LHANDLE session) { send(session, 0, &message, kSendFlags, 0); });
 }
 
 } // namespace
@@ -109,6 +159,24 @@ void runMailOperation(MapiMessage& message)
 int sendMailRequest(std::unique_ptr<MailRequest> request)
 {
     const unsigned char separator = request->separator;
+
+    // A name without an exact ANSI form: the wide send where the client has
+    // one; else the ANSI lists with short names, and where even they could
+    // not be made the user is told that this mail cannot be made.
+    if (request->wideLists) {
+        if (!resolveMail()) return 0;
+        if (LPMAPISENDMAILW send = mapiSendMailW.load()) {
+            try {
+                sendWide(*request, send);
+            } catch (...) {
+            }
+            return 0;
+        }
+        if (!request->attachmentList || !request->recipientList) {
+            MessageBoxA(nullptr, "Failed to give the recipients or attachments to mail client.", kMailError, MB_OK);
+            return 0;
+        }
+    }
 
     // One MAPI_TO recipient per token, name and address alike; none at all
     // for an empty list.
@@ -151,7 +219,7 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
     message.lpRecips = recipientArray.get();
     message.nFileCount = static_cast<ULONG>(attachmentCount);
     message.lpFiles = attachmentArray.get();
-    runMailOperation(message);
+    runMailOperation([&](LHANDLE session) { mapiSendMail.load()(session, 0, &message, kSendFlags, 0); });
 
     recipientArray.reset();
     attachmentArray.reset();
@@ -171,10 +239,10 @@ using namespace dovrikna;
 
 namespace {
 
-// A list for Simple MAPI, which knows ANSI text only: each token in the
-// process's code page, the separator between them. An attachment outside
-// the code page goes by its file's short name; a recipient, or a file without
-// a short name that fits, makes the list fail.
+// A list for MAPISendMail, which knows ANSI text only: each token in the
+// process's code page, the separator between them. With `paths`, an
+// attachment outside the code page goes by its file's short name; a recipient,
+// or a file without a short name that fits, makes the list fail.
 bool ansiList(const std::u16string& list, unsigned char separator, bool paths, std::string& ansi)
 {
     ansi.clear();
@@ -206,16 +274,29 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JN
     // The separator is the low byte of its argument.
     request->separator = static_cast<unsigned char>(separator & 0xFF);
     try {
+        // Never a look-alike name: every name exactly in ANSI, or the lists
+        // go to the client as UTF-16 where it takes them.
+        const std::u16string& files = attachmentText.text();
+        const std::u16string& people = recipientText.text();
         std::string attachmentList, recipientList;
-        if (!ansiList(attachmentText.text(), request->separator, true, attachmentList)
-            || !ansiList(recipientText.text(), request->separator, false, recipientList))
-            return 0; // nothing is mailed rather than a look-alike name
-        request->attachmentList = heapCopy(attachmentList.c_str());
-        request->recipientList = heapCopy(recipientList.c_str());
+        const bool exact = ansiList(files, request->separator, false, attachmentList)
+                           && ansiList(people, request->separator, false, recipientList);
+        if (!exact) {
+            request->wideLists = true;
+            request->wideAttachments = files;
+            request->wideRecipients = people;
+        }
+        // For a client without the wide send: files outside the code page by
+        // their short names; no ANSI lists when that fails too.
+        if (exact || (ansiList(files, request->separator, true, attachmentList)
+                      && ansiList(people, request->separator, false, recipientList))) {
+            request->attachmentList = heapCopy(attachmentList.c_str());
+            request->recipientList = heapCopy(recipientList.c_str());
+            if (!request->attachmentList || !request->recipientList) return 0;
+        }
     } catch (...) {
         return 0;
     }
-    if (!request->attachmentList || !request->recipientList) return 0;
 
     sendMailRequest(std::move(request));
 

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include "dovrikna_version.h"
 #include "frame/log_line.h"
 
@@ -15,34 +13,102 @@ namespace {
 
 const DWORD kRotateBytes = 1024 * 1024;
 const char kOldSuffix[] = ".1";
+// The older log's next content while it is being put in place.
+const char kPendingSuffix[] = ".1~";
+// How long a writer waits for another (in any process) to finish its line;
+// one that was stopped mid-line is then written past.
+const DWORD kTurnTimeoutMs = 1000;
 
 char logPath[MAX_PATH];
 char oldLogPath[MAX_PATH + sizeof kOldSuffix];
-// Keeps two threads from rotating at once. A writer that cannot have it
-// within a second (its holder was stopped mid-line) writes without it.
-std::atomic<bool> writing{false};
+char pendingLogPath[MAX_PATH + sizeof kPendingSuffix];
+// One writer at a time across every process that logs to this file (named
+// after the path), so that no two rotate at once and no line is lost.
+HANDLE turn = nullptr;
 
-HANDLE openForAppending()
+// Readers and the other processes' writers may keep the file open: shared
+// for deletion, so that it can be renamed under them. Windows 9x knows no
+// such sharing.
+HANDLE openLog(DWORD access, DWORD disposition)
 {
-    return CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(logPath, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+        file = CreateFileA(logPath, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file;
+}
+
+// The full log becomes the older one, which is replaced only once its
+// successor is whole: a failed step leaves it as it was.
+void rotate()
+{
+    if (MoveFileExA(logPath, oldLogPath, MOVEFILE_REPLACE_EXISTING)) return;
+    if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) { // Windows 9x
+        if (MoveFileA(logPath, pendingLogPath)) {
+            DeleteFileA(oldLogPath);
+            MoveFileA(pendingLogPath, oldLogPath);
+        }
+        return;
+    }
+    // A reader that does not share deletion holds the file: it is copied,
+    // and emptied once the copy is in place.
+    if (CopyFileA(logPath, pendingLogPath, FALSE) &&
+        MoveFileExA(pendingLogPath, oldLogPath, MOVEFILE_REPLACE_EXISTING)) {
+        HANDLE file = openLog(GENERIC_WRITE, TRUNCATE_EXISTING);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    } else {
+        DeleteFileA(pendingLogPath);
+    }
 }
 
 void append(const char* bytes, DWORD length)
 {
-    HANDLE file = openForAppending();
+    HANDLE file = openLog(FILE_APPEND_DATA, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return;
     const DWORD size = GetFileSize(file, nullptr);
     if (size != INVALID_FILE_SIZE && size > 0 && size + length > kRotateBytes) {
         CloseHandle(file);
-        DeleteFileA(oldLogPath);
-        MoveFileA(logPath, oldLogPath);
-        file = openForAppending();
+        rotate();
+        file = openLog(FILE_APPEND_DATA, OPEN_ALWAYS);
         if (file == INVALID_HANDLE_VALUE) return;
     }
     DWORD written = 0;
     WriteFile(file, bytes, length, &written, nullptr);
     CloseHandle(file);
+}
+
+// The line's text is in the process's ANSI code page (paths, a source's
+// names); the file holds UTF-8 whatever the code page. Text that does not
+// convert is written as it is.
+DWORD toUtf8(const char* ansi, DWORD length, char* utf8, DWORD room)
+{
+    DWORD i = 0;
+    while (i < length && static_cast<unsigned char>(ansi[i]) < 0x80) ++i;
+    if (i < length) {
+        wchar_t wide[LogLine::kCapacity + 64];
+        const int count = MultiByteToWideChar(CP_ACP, 0, ansi, static_cast<int>(length), wide,
+                                              static_cast<int>(sizeof wide / sizeof wide[0]));
+        const int converted =
+            count > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, count, utf8, static_cast<int>(room), nullptr, nullptr)
+                      : 0;
+        if (converted > 0) return static_cast<DWORD>(converted);
+    }
+    for (i = 0; i < length && i < room; ++i) utf8[i] = ansi[i];
+    return i;
+}
+
+// Folds ASCII letters, so that one file named in two cases is one name.
+void makeTurnName(char* name, const char* path)
+{
+    unsigned long hash = 2166136261u;
+    for (const char* c = path; *c; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c >= 'a' && *c <= 'z' ? *c - 'a' + 'A' : *c)) * 16777619u;
+    const char prefix[] = "dovrikna-log-";
+    int at = 0;
+    for (; prefix[at]; ++at) name[at] = prefix[at];
+    for (int shift = 28; shift >= 0; shift -= 4) name[at++] = "0123456789ABCDEF"[(hash >> shift) & 0xF];
+    name[at] = '\0';
 }
 
 } // namespace
@@ -58,30 +124,26 @@ void writeLogLine(const LogLine& line)
     full.digits(now.wHour, 2).text(":").digits(now.wMinute, 2).text(":").digits(now.wSecond, 2).text(".");
     full.digits(now.wMilliseconds, 3).text(" thread ").number(thread).text(": ").text(line.c_str());
 
-    char bytes[LogLine::kCapacity + 2];
-    DWORD length = 0;
-    for (const char* c = full.c_str(); *c; ++c) bytes[length++] = *c;
+    char bytes[(LogLine::kCapacity + 64) * 3 + 2];
+    DWORD length = toUtf8(full.c_str(), static_cast<DWORD>(full.size()), bytes, sizeof bytes - 2);
     bytes[length++] = '\r';
     bytes[length++] = '\n';
 
-    bool owned = false;
-    for (int tries = 0; tries < 1000; ++tries) {
-        if (!writing.exchange(true, std::memory_order_acquire)) {
-            owned = true;
-            break;
-        }
-        Sleep(1);
-    }
+    const DWORD wait = turn ? WaitForSingleObject(turn, kTurnTimeoutMs) : WAIT_FAILED;
     append(bytes, length);
-    if (owned) writing.store(false, std::memory_order_release);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(turn);
 }
 
 void openConversationLog(void* moduleInstance)
 {
     const DWORD length = GetEnvironmentVariableA("DOVRIKNA_LOG", logPath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
-    for (DWORD i = 0; i < length; ++i) oldLogPath[i] = logPath[i];
+    for (DWORD i = 0; i < length; ++i) oldLogPath[i] = pendingLogPath[i] = logPath[i];
     for (DWORD i = 0; i < sizeof kOldSuffix; ++i) oldLogPath[length + i] = kOldSuffix[i];
+    for (DWORD i = 0; i < sizeof kPendingSuffix; ++i) pendingLogPath[length + i] = kPendingSuffix[i];
+    char turnName[32];
+    makeTurnName(turnName, logPath);
+    turn = CreateMutexA(nullptr, FALSE, turnName);
     conversationLogOn = true;
 
     char module[MAX_PATH] = "";
@@ -110,6 +172,10 @@ void logUnload(bool processTerminating)
     LogLine line;
     line.text(processTerminating ? "unload (the process ends)" : "unload (the library is freed)");
     writeLogLine(line);
+    if (!processTerminating && turn) {
+        CloseHandle(turn);
+        turn = nullptr;
+    }
 }
 
 } // namespace dovrikna

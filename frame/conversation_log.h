@@ -20,11 +20,13 @@ void openConversationLog(void* moduleInstance);
 // Unload sequence: the unload line. Under the loader lock: kernel32 calls only.
 void logUnload(bool processTerminating);
 
-// Appends the line with its time and thread. The file is opened for each
-// line, so every line is on disk when the call returns, and another program
-// may read, move or delete the file at any time. A file that has grown past
-// 1 MiB is renamed to the same name with ".1" appended (replacing an earlier
-// one) and a new file begun.
+// Appends the line with its time and thread, as UTF-8. The file is opened for
+// each line, so every line is on disk when the call returns, and another
+// program may read, move or delete the file at any time. Writers in every
+// process that logs to the file take turns. A file that has grown past 1 MiB
+// becomes the same name with ".1" appended, replacing an earlier one only
+// once that has worked (renamed; copied and emptied while a reader that does
+// not share deletion holds it), and a new file is begun.
 void writeLogLine(const LogLine& line);
 
 } // namespace dovrikna

@@ -2,6 +2,9 @@
 
 LibraryUnderTest::LibraryUnderTest(const char* file)
 {
+    char named[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("DOVRIKNA_LIBRARY_UNDER_TEST", named, MAX_PATH);
+    if (!file) file = length > 0 && length < MAX_PATH ? named : "dovrikna.dll";
     module_ = LoadLibraryA(file);
     if (!module_) {
         missing = std::string(file) + " (LoadLibraryA failed)";

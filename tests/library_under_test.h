@@ -13,8 +13,9 @@
 
 class LibraryUnderTest {
 public:
-    // Loads dovrikna.dll from the test program's folder, or the given file.
-    explicit LibraryUnderTest(const char* file = "dovrikna.dll");
+    // Loads the given file; by default the one DOVRIKNA_LIBRARY_UNDER_TEST
+    // names, else dovrikna.dll from the test program's folder.
+    explicit LibraryUnderTest(const char* file = nullptr);
     ~LibraryUnderTest() { unload(); }
     LibraryUnderTest(const LibraryUnderTest&) = delete;
     LibraryUnderTest& operator=(const LibraryUnderTest&) = delete;

@@ -1,6 +1,7 @@
 // sendFiles0 against the recording mapi32.dll stand-in: the message built from
 // the two lists, the logon, send and logoff with their flags, the message box
-// of a failed logon, and the loading of the module.
+// of a failed logon, the wide send for names outside the code page, and the
+// loading of the module.
 #include <windows.h>
 
 #include <string>
@@ -18,9 +19,9 @@ const char kLogon[] = "MAPILogon ui=0x0 profile=null password=null flags=0x3 res
 const char kLogoff[] = "MAPILogoff session=0x5E55 ui=0x0 flags=0x0 reserved=0x0";
 const ULONG_PTR kSession = 0x5E55;
 
-std::string send(const std::string& session)
+std::string send(const std::string& session, const std::string& function = "MAPISendMail")
 {
-    return "MAPISendMail session=" + session + " ui=0x0 flags=0xB reserved=0x0 message=set";
+    return function + " session=" + session + " ui=0x0 flags=0xB reserved=0x0 message=set";
 }
 
 std::string message(size_t recipients, size_t files)
@@ -41,9 +42,10 @@ std::string file(const std::string& path, const std::string& name)
 }
 
 // The whole log of one request whose logon gave kSession.
-Lines mailed(const std::vector<std::string>& recipients, const std::vector<std::pair<std::string, std::string>>& files)
+Lines mailed(const std::vector<std::string>& recipients, const std::vector<std::pair<std::string, std::string>>& files,
+             const std::string& function = "MAPISendMail")
 {
-    Lines lines = {kLogon, send("0x5E55"), message(recipients.size(), files.size())};
+    Lines lines = {kLogon, send("0x5E55", function), message(recipients.size(), files.size())};
     for (const std::string& token : recipients) lines.push_back(recipient(token));
     for (const auto& entry : files) lines.push_back(file(entry.first, entry.second));
     lines.push_back(kLogoff);
@@ -153,6 +155,32 @@ TEST_F(MailTest, OnlyTheLowByteOfTheSeparatorCountsAndOnlyUpTo0x7F)
     }
 }
 
+// Java's UTF-16 in a process of code page 1252: a name the code page cannot
+// hold sends the whole message wide, every name in it; ANSI names alone keep
+// the ANSI send.
+TEST_F(MailTest, ANameOutsideTheCodePageSendsTheWholeMessageWide)
+{
+    ASSERT_EQ(1252u, GetACP());
+    struct Row {
+        std::string attachments, recipients;
+        Lines log;
+    };
+    const std::string julia = "\xD0\xAE\xD0\xBB\xD1\x8F <j@example.org>"; // Cyrillic Yu, el, ya
+    const std::string photo = "C:\\\xD1\x84\xD0\xBE\xD1\x82\xD0\xBE\\x.jpg";  // a folder in Cyrillic, no short name
+    const Row rows[] = {
+        {"C:\\x.jpg", julia, mailed({julia}, {{"C:\\x.jpg", "x.jpg"}}, "MAPISendMailW")},
+        {"C:\\x.jpg", "a;" + julia, mailed({"a", julia}, {{"C:\\x.jpg", "x.jpg"}}, "MAPISendMailW")},
+        {photo + ";C:\\\xC3\xA9t\xC3\xA9.jpg", "", // the second one fits 1252, and goes wide too
+         mailed({}, {{photo, "x.jpg"}, {"C:\\\xC3\xA9t\xC3\xA9.jpg", "\xC3\xA9t\xC3\xA9.jpg"}}, "MAPISendMailW")},
+        {"C:\\\xC3\xA9t\xC3\xA9.jpg", "a", mailed({"a"}, {{"C:\\\xE9t\xE9.jpg", "\xE9t\xE9.jpg"}})},
+    };
+    MessageBoxWatcher watcher;
+    for (const Row& row : rows)
+        EXPECT_EQ(row.log, request(';', row.attachments, row.recipients)) << row.attachments << " to " << row.recipients;
+    watcher.stop();
+    EXPECT_EQ(0u, watcher.boxes().size());
+}
+
 TEST_F(MailTest, LogoffOnlyFollowsALogonThatLeftASession)
 {
     standin().configure(0, 0);
@@ -251,6 +279,39 @@ TEST_F(MailModuleTest, WithoutMapiSendMailNothingIsCalledOrShownOrKept)
     // The library kept no reference of its own.
     FreeLibrary(variant);
     EXPECT_EQ(nullptr, GetModuleHandleA("mapi32.dll"));
+}
+
+// A client without MAPISendMailW: a file outside the code page goes by its
+// short name where it has one; a name that still has no ANSI form is not
+// given to the client, and the user is told.
+TEST_F(MailModuleTest, WithoutTheWideSendANameWithoutAnsiFormIsToldToTheUser)
+{
+    HMODULE variant = LoadLibraryA((binFolder() + "mapi32-ansi\\mapi32.dll").c_str());
+    ASSERT_NE(nullptr, variant);
+    MapiStandin standin(variant);
+    ASSERT_TRUE(standin.ok());
+    ASSERT_EQ(nullptr, GetProcAddress(variant, "MAPISendMailW"));
+    standin.configure(0, kSession);
+
+    const std::string julia = "\xD0\xAE\xD0\xBB\xD1\x8F";
+    const std::string cyrillicFolder = "C:\\\xD1\x84\xD0\xBE\xD1\x82\xD0\xBE\\x.jpg"; // missing: no short name
+    const struct {
+        std::string attachments, recipients;
+    } rows[] = {{"x", julia}, {cyrillicFolder, "a"}};
+    MessageBoxWatcher watcher([standin] { return standin.text(); });
+    for (const auto& row : rows)
+        EXPECT_EQ(0, lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, ';', jvm.newString(row.attachments),
+                                                                 jvm.newString(row.recipients)));
+    watcher.stop();
+    EXPECT_EQ("", standin.text());
+    std::vector<MessageBoxWatcher::Box> boxes = watcher.boxes();
+    ASSERT_EQ(2u, boxes.size());
+    for (const MessageBoxWatcher::Box& box : boxes) {
+        EXPECT_EQ("Failed to give the recipients or attachments to mail client.", box.text);
+        EXPECT_EQ("Mail Error", box.caption);
+        EXPECT_FALSE(box.owned);
+    }
+    FreeLibrary(variant);
 }
 
 TEST_F(MailModuleTest, AClientWithoutLogonIsSentToWithoutASession)

@@ -1,10 +1,12 @@
 // A Simple MAPI library standing in for the mail client: it answers
-// MAPILogon, MAPISendMail and MAPILogoff, and logs every call with all it
-// received, the whole MapiMessage included, as text lines the tests compare
-// against expected tables. Built twice: as bin/mapi32.dll, and without
-// MAPISendMail (STANDIN_WITHOUT_SEND_MAIL) as bin/mapi32-nosend/mapi32.dll,
-// and without MAPILogon and MAPILogoff (STANDIN_WITHOUT_LOGON) as
-// bin/mapi32-nologon/mapi32.dll.
+// MAPILogon, MAPISendMail, MAPISendMailW and MAPILogoff, and logs every call
+// with all it received, the whole message included (wide text as UTF-8), as
+// text lines the tests compare against expected tables. Built as
+// bin/mapi32.dll; without either send (STANDIN_WITHOUT_SEND_MAIL) as
+// bin/mapi32-nosend/mapi32.dll; without MAPILogon and MAPILogoff
+// (STANDIN_WITHOUT_LOGON) as bin/mapi32-nologon/mapi32.dll; and without
+// MAPISendMailW, as before Windows 8 (STANDIN_WITHOUT_WIDE), as
+// bin/mapi32-ansi/mapi32.dll.
 //
 // The tests reach it through three exports of its own:
 //   StandinConfigure(logon result, session the logon writes, send result)
@@ -16,6 +18,8 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+
+#include "desktop/mapi_wide.h"
 
 namespace {
 
@@ -38,6 +42,15 @@ std::string quoted(const char* text)
     return text ? "\"" + std::string(text) + "\"" : std::string("null");
 }
 
+std::string quoted(const wchar_t* text)
+{
+    if (!text) return "null";
+    std::string utf8(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+    if (!utf8.empty()) utf8.pop_back();
+    return "\"" + utf8 + "\"";
+}
+
 std::string pointer(const void* value)
 {
     return value ? std::string("set") : std::string("null");
@@ -57,6 +70,34 @@ void log(const std::string& line)
     DWORD written = 0;
     WriteFile(file, (line + "\n").data(), static_cast<DWORD>(line.size() + 1), &written, nullptr);
     CloseHandle(file);
+}
+
+// The message of either send, ANSI or wide.
+template <typename Message>
+ULONG logSend(const char* name, LHANDLE session, ULONG_PTR uiParam, Message* message, FLAGS flags, ULONG reserved)
+{
+    log(std::string(name) + " session=" + hex(session) + " ui=" + hex(uiParam) + " flags=" + hex(flags) +
+        " reserved=" + hex(reserved) + " message=" + pointer(message));
+    if (!message) return MAPI_E_FAILURE;
+    log(" message reserved=" + hex(message->ulReserved) + " subject=" + quoted(message->lpszSubject) +
+        " note=" + quoted(message->lpszNoteText) + " type=" + quoted(message->lpszMessageType) +
+        " date=" + quoted(message->lpszDateReceived) + " conversation=" + quoted(message->lpszConversationID) +
+        " flags=" + hex(message->flFlags) + " originator=" + pointer(message->lpOriginator) +
+        " recipients=" + std::to_string(message->nRecipCount) + "/" + pointer(message->lpRecips) +
+        " files=" + std::to_string(message->nFileCount) + "/" + pointer(message->lpFiles));
+    for (ULONG i = 0; message->lpRecips && i < message->nRecipCount; ++i) {
+        const auto& recipient = message->lpRecips[i];
+        log(" recipient reserved=" + hex(recipient.ulReserved) + " class=" + std::to_string(recipient.ulRecipClass) +
+            " name=" + quoted(recipient.lpszName) + " address=" + quoted(recipient.lpszAddress) +
+            " entry=" + std::to_string(recipient.ulEIDSize) + "/" + pointer(recipient.lpEntryID));
+    }
+    for (ULONG i = 0; message->lpFiles && i < message->nFileCount; ++i) {
+        const auto& file = message->lpFiles[i];
+        log(" file reserved=" + hex(file.ulReserved) + " flags=" + hex(file.flFlags) +
+            " position=" + hex(file.nPosition) + " path=" + quoted(file.lpszPathName) +
+            " name=" + quoted(file.lpszFileName) + " type=" + pointer(file.lpFileType));
+    }
+    return sendResult;
 }
 
 } // namespace
@@ -85,29 +126,16 @@ __declspec(dllexport) ULONG WINAPI MAPILogoff(LHANDLE session, ULONG_PTR uiParam
 __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message,
                                                 FLAGS flags, ULONG reserved)
 {
-    log("MAPISendMail session=" + hex(session) + " ui=" + hex(uiParam) + " flags=" + hex(flags) +
-        " reserved=" + hex(reserved) + " message=" + pointer(message));
-    if (!message) return MAPI_E_FAILURE;
-    log(" message reserved=" + hex(message->ulReserved) + " subject=" + quoted(message->lpszSubject) +
-        " note=" + quoted(message->lpszNoteText) + " type=" + quoted(message->lpszMessageType) +
-        " date=" + quoted(message->lpszDateReceived) + " conversation=" + quoted(message->lpszConversationID) +
-        " flags=" + hex(message->flFlags) + " originator=" + pointer(message->lpOriginator) +
-        " recipients=" + std::to_string(message->nRecipCount) + "/" + pointer(message->lpRecips) +
-        " files=" + std::to_string(message->nFileCount) + "/" + pointer(message->lpFiles));
-    for (ULONG i = 0; message->lpRecips && i < message->nRecipCount; ++i) {
-        const MapiRecipDesc& recipient = message->lpRecips[i];
-        log(" recipient reserved=" + hex(recipient.ulReserved) + " class=" + std::to_string(recipient.ulRecipClass) +
-            " name=" + quoted(recipient.lpszName) + " address=" + quoted(recipient.lpszAddress) +
-            " entry=" + std::to_string(recipient.ulEIDSize) + "/" + pointer(recipient.lpEntryID));
-    }
-    for (ULONG i = 0; message->lpFiles && i < message->nFileCount; ++i) {
-        const MapiFileDesc& file = message->lpFiles[i];
-        log(" file reserved=" + hex(file.ulReserved) + " flags=" + hex(file.flFlags) +
-            " position=" + hex(file.nPosition) + " path=" + quoted(file.lpszPathName) +
-            " name=" + quoted(file.lpszFileName) + " type=" + pointer(file.lpFileType));
-    }
-    return sendResult;
+    return logSend("MAPISendMail", session, uiParam, message, flags, reserved);
 }
+
+#ifndef STANDIN_WITHOUT_WIDE
+__declspec(dllexport) ULONG WINAPI MAPISendMailW(LHANDLE session, ULONG_PTR uiParam,
+                                                 dovrikna::MapiMessageW* message, FLAGS flags, ULONG reserved)
+{
+    return logSend("MAPISendMailW", session, uiParam, message, flags, reserved);
+}
+#endif
 #endif
 
 __declspec(dllexport) void StandinConfigure(ULONG logon, ULONG_PTR session, ULONG send)
