@@ -46,6 +46,12 @@ RgbLayout planRgbLayout(std::int32_t width, std::int32_t height, unsigned bytesP
 void packDibFrame(const unsigned char* source, const RgbLayout& layout, std::int32_t width,
                   std::int32_t height, unsigned bytesPerPixel, unsigned char* out);
 
+// A frame in this layout turned clockwise by quarterTurns (0 to 3) into out,
+// which holds dibFrameBytes of the turned size: height x width for 1 and 3.
+// `frame` holds dibFrameBytes(width, height) bytes of a frame of that size.
+void turnDibFrame(const unsigned char* frame, std::int32_t width, std::int32_t height, int quarterTurns,
+                  unsigned char* out);
+
 } // namespace dovrikna
 
 #endif

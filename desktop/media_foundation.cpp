@@ -7,8 +7,10 @@
 #include <mftransform.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "desktop/dib_frame.h"
+#include "desktop/track_turn.h"
 #include "frame/win_handles.h"
 
 namespace dovrikna {
@@ -28,6 +30,10 @@ constexpr GUID kClsidColorConverter = {0x98230571, 0x0087, 0x4204, {0xb0, 0x20, 
 constexpr int kMaxEmptyReads = 32;
 
 const DWORD kVideoStream = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+
+// MF_MT_VIDEO_ROTATION, declared by the SDK for Windows 8 and later only.
+// {C380465D-2271-428C-9B83-ECEA3B4A85C1}
+constexpr GUID kVideoRotation = {0xc380465d, 0x2271, 0x428c, {0x9b, 0x83, 0xec, 0xea, 0x3b, 0x4a, 0x85, 0xc1}};
 
 struct MediaFoundationApi {
     unique_module platform;
@@ -232,7 +238,71 @@ HRESULT convertWith(MediaFoundationApi& api, const GUID& clsid, IMFMediaType* in
     return hr;
 }
 
+// The track parser's reads, through a file handle.
+std::size_t readFileAt(void* context, std::uint64_t offset, unsigned char* to, std::size_t bytes)
+{
+    HANDLE file = static_cast<HANDLE>(context);
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    if (SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER
+        && GetLastError() != NO_ERROR)
+        return 0;
+    DWORD read = 0;
+    return ReadFile(file, to, static_cast<DWORD>(bytes), &read, nullptr) ? read : 0;
+}
+
+// The turn the file's own track header asks for; 0 when it cannot be read.
+int fileQuarterTurns(const wchar_t* path)
+{
+    unique_file_handle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(file.get(), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+    return firstVideoTrackQuarterTurns({&readFileAt, file.get(), (std::uint64_t{high} << 32) | low});
+}
+
+// The frame turned clockwise by quarterTurns, when it is a frame in the
+// detector's layout; any other buffer is left for the caller's own check.
+HRESULT turnFrame(GrabbedFrame& grabbed, int quarterTurns)
+{
+    if (quarterTurns <= 0 || quarterTurns > 3 || !grabbed.buffer || grabbed.bytes < sizeof(BITMAPINFOHEADER))
+        return S_OK;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, grabbed.buffer.get(), sizeof header);
+    const std::size_t bytes = dibFrameBytes(header.biWidth, header.biHeight);
+    if (header.biBitCount != 24 || bytes == 0 || grabbed.bytes < bytes) return S_OK;
+    unique_heap_block turned(HeapAlloc(GetProcessHeap(), 0, bytes)); // a turn keeps the byte count
+    if (!turned) return E_OUTOFMEMORY;
+    turnDibFrame(static_cast<const unsigned char*>(grabbed.buffer.get()), header.biWidth, header.biHeight,
+                 quarterTurns, static_cast<unsigned char*>(turned.get()));
+    grabbed.buffer = std::move(turned);
+    grabbed.bytes = bytes;
+    return S_OK;
+}
+
+// The turn Media Foundation tells for the stream where it tells one (Wine
+// tells 0 for every file), otherwise the one of the file's track header.
+int shownQuarterTurns(IMFSourceReader* reader, const wchar_t* path)
+{
+    com_ptr<IMFMediaType> native;
+    UINT32 degrees = 0;
+    if (SUCCEEDED(reader->GetNativeMediaType(kVideoStream, 0, native.put()))
+        && SUCCEEDED(native.get()->GetUINT32(kVideoRotation, &degrees))) {
+        const int turns = quarterTurnsOfRotation(degrees);
+        if (turns > 0) return turns;
+    }
+    return fileQuarterTurns(path);
+}
+
 } // namespace
+
+HRESULT turnAsShown(const wchar_t* path, GrabbedFrame& grabbed)
+{
+    return path ? turnFrame(grabbed, fileQuarterTurns(path)) : S_OK;
+}
 
 HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed)
 {
@@ -260,6 +330,7 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
     hr = reader.get()->GetCurrentMediaType(kVideoStream, type.put());
     if (FAILED(hr)) return hr;
 
+    GrabbedFrame frame;
     GUID subtype = GUID_NULL;
     type.get()->GetGUID(MF_MT_SUBTYPE, &subtype);
     if (rgbBytesPerPixel(subtype) != 0) {
@@ -267,14 +338,20 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
         // (bottom-up for RGB, as a DIB).
         LONG stride = 0;
         const bool topDown = SUCCEEDED(api->strideForBitmapInfoHeader(subtype.Data1, 1, &stride)) && stride > 0;
-        return packSample(sample.get(), type.get(), topDown, grabbed);
+        hr = packSample(sample.get(), type.get(), topDown, frame);
+    } else {
+        for (const GUID* clsid : {&kClsidVideoProcessorMft, &kClsidColorConverter}) {
+            com_ptr<IMFSample> converted;
+            com_ptr<IMFMediaType> convertedType;
+            hr = convertWith(*api, *clsid, type.get(), sample.get(), converted, convertedType);
+            if (SUCCEEDED(hr)) {
+                hr = packSample(converted.get(), convertedType.get(), true, frame);
+                break;
+            }
+        }
     }
-    for (const GUID* clsid : {&kClsidVideoProcessorMft, &kClsidColorConverter}) {
-        com_ptr<IMFSample> converted;
-        com_ptr<IMFMediaType> convertedType;
-        hr = convertWith(*api, *clsid, type.get(), sample.get(), converted, convertedType);
-        if (SUCCEEDED(hr)) return packSample(converted.get(), convertedType.get(), true, grabbed);
-    }
+    if (SUCCEEDED(hr)) hr = turnFrame(frame, shownQuarterTurns(reader.get(), path));
+    if (SUCCEEDED(hr)) grabbed = std::move(frame);
     return hr;
 }
 

@@ -185,7 +185,7 @@ HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
 HRESULT grabFirstFrame(const std::u16string& path, GrabbedFrame& grabbed)
 {
     const HRESULT hr = grabWithDetector(path, grabbed);
-    if (SUCCEEDED(hr)) return hr;
+    if (SUCCEEDED(hr)) return turnAsShown(wideOf(path), grabbed);
     unique_bstr fileName;
     if (FAILED(makePathBstr(path, fileName))) return hr;
     return grabFirstFrameWithMediaFoundation(fileName.get(), grabbed);
