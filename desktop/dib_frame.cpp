@@ -93,6 +93,11 @@ void packDibFrame(const unsigned char* source, const RgbLayout& layout, std::int
     }
 }
 
+std::size_t turnedFrameBytes(std::int32_t width, std::int32_t height, int quarterTurns)
+{
+    return quarterTurns % 2 ? dibFrameBytes(height, width) : dibFrameBytes(width, height);
+}
+
 void turnDibFrame(const unsigned char* frame, std::int32_t width, std::int32_t height, int quarterTurns,
                   unsigned char* out)
 {

@@ -274,12 +274,13 @@ HRESULT turnFrame(GrabbedFrame& grabbed, int quarterTurns)
     std::memcpy(&header, grabbed.buffer.get(), sizeof header);
     const std::size_t bytes = dibFrameBytes(header.biWidth, header.biHeight);
     if (header.biBitCount != 24 || bytes == 0 || grabbed.bytes < bytes) return S_OK;
-    unique_heap_block turned(HeapAlloc(GetProcessHeap(), 0, bytes)); // a turn keeps the byte count
+    const std::size_t turnedBytes = turnedFrameBytes(header.biWidth, header.biHeight, quarterTurns);
+    unique_heap_block turned(HeapAlloc(GetProcessHeap(), 0, turnedBytes));
     if (!turned) return E_OUTOFMEMORY;
     turnDibFrame(static_cast<const unsigned char*>(grabbed.buffer.get()), header.biWidth, header.biHeight,
                  quarterTurns, static_cast<unsigned char*>(turned.get()));
     grabbed.buffer = std::move(turned);
-    grabbed.bytes = bytes;
+    grabbed.bytes = turnedBytes;
     return S_OK;
 }
 
