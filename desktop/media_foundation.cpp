@@ -6,6 +6,7 @@
 #include <mfreadwrite.h>
 #include <mftransform.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -142,16 +143,46 @@ HRESULT packSample(IMFSample* sample, IMFMediaType* type, bool defaultTopDown, G
     return S_OK;
 }
 
-// Asks the reader for RGB; with video processing enabled, Windows converts.
-void askForRgb(MediaFoundationApi& api, IMFSourceReader* reader)
+// Native subtypes (their FOURCC) that the reader would not give as RGB32:
+// it is not asked again for them. Under Wine, which decodes to YUV and
+// converts nothing, each refused ask costs 5 to 20 ms of pipeline rebuilding.
+constexpr int kRefusalSlots = 8;
+std::atomic<std::uint32_t> refusedSubtypes[kRefusalSlots];
+
+bool isFourCcSubtype(const GUID& subtype)
 {
-    for (const GUID* subtype : {&MFVideoFormat_RGB24, &MFVideoFormat_RGB32}) {
-        com_ptr<IMFMediaType> type;
-        if (FAILED(api.createMediaType(type.put()))) return;
-        type.get()->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-        type.get()->SetGUID(MF_MT_SUBTYPE, *subtype);
-        if (SUCCEEDED(reader->SetCurrentMediaType(kVideoStream, nullptr, type.get()))) return;
+    static const unsigned char base[8] = {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
+    return subtype.Data1 != 0 && subtype.Data2 == 0 && subtype.Data3 == 0x0010
+           && std::memcmp(subtype.Data4, base, sizeof base) == 0;
+}
+
+bool refusedBefore(const GUID& subtype)
+{
+    if (!isFourCcSubtype(subtype)) return false;
+    for (const auto& slot : refusedSubtypes)
+        if (slot.load() == subtype.Data1) return true;
+    return false;
+}
+
+void rememberRefusal(const GUID& subtype)
+{
+    if (!isFourCcSubtype(subtype)) return;
+    for (auto& slot : refusedSubtypes) {
+        std::uint32_t empty = 0;
+        if (slot.compare_exchange_strong(empty, subtype.Data1) || empty == subtype.Data1) return;
     }
+}
+
+// Asks the reader for RGB32 when the stream is not RGB already; with video
+// processing enabled, Windows converts to RGB32 (and to no other RGB).
+void askForRgb(MediaFoundationApi& api, IMFSourceReader* reader, const GUID& nativeSubtype)
+{
+    if (rgbBytesPerPixel(nativeSubtype) != 0 || refusedBefore(nativeSubtype)) return;
+    com_ptr<IMFMediaType> type;
+    if (FAILED(api.createMediaType(type.put()))) return;
+    type.get()->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    type.get()->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
+    if (FAILED(reader->SetCurrentMediaType(kVideoStream, nullptr, type.get()))) rememberRefusal(nativeSubtype);
 }
 
 // The first sample of the first video stream; its time stamp is not looked
@@ -286,12 +317,10 @@ HRESULT turnFrame(GrabbedFrame& grabbed, int quarterTurns)
 
 // The turn Media Foundation tells for the stream where it tells one (Wine
 // tells 0 for every file), otherwise the one of the file's track header.
-int shownQuarterTurns(IMFSourceReader* reader, const wchar_t* path)
+int shownQuarterTurns(IMFMediaType* native, const wchar_t* path)
 {
-    com_ptr<IMFMediaType> native;
     UINT32 degrees = 0;
-    if (SUCCEEDED(reader->GetNativeMediaType(kVideoStream, 0, native.put()))
-        && SUCCEEDED(native.get()->GetUINT32(kVideoRotation, &degrees))) {
+    if (native && SUCCEEDED(native->GetUINT32(kVideoRotation, &degrees))) {
         const int turns = quarterTurnsOfRotation(degrees);
         if (turns > 0) return turns;
     }
@@ -322,7 +351,11 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
     reader.get()->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
     hr = reader.get()->SetStreamSelection(kVideoStream, TRUE);
     if (FAILED(hr)) return hr; // no video stream
-    askForRgb(*api, reader.get());
+    com_ptr<IMFMediaType> native;
+    GUID nativeSubtype = GUID_NULL;
+    if (SUCCEEDED(reader.get()->GetNativeMediaType(kVideoStream, 0, native.put())))
+        native.get()->GetGUID(MF_MT_SUBTYPE, &nativeSubtype);
+    askForRgb(*api, reader.get(), nativeSubtype);
 
     com_ptr<IMFSample> sample;
     hr = readFirstSample(reader.get(), sample);
@@ -351,7 +384,7 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
             }
         }
     }
-    if (SUCCEEDED(hr)) hr = turnFrame(frame, shownQuarterTurns(reader.get(), path));
+    if (SUCCEEDED(hr)) hr = turnFrame(frame, shownQuarterTurns(native.get(), path));
     if (SUCCEEDED(hr)) grabbed = std::move(frame);
     return hr;
 }
