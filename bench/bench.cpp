@@ -224,7 +224,7 @@ void thumbnailGrab(bool platformDetector)
     jint result = 0;
     bool bare = true;
     int grabs = 0, reads = 0; // each side takes the clips in turn: every grab misses the cache
-    const int rounds = shortRun ? 2 : 15;
+    const int rounds = shortRun ? 2 : 21;
     // The arguments of every call made beforehand, for a frame either clip fits in.
     std::vector<jstring> paths;
     std::vector<jintArray> sizes;
