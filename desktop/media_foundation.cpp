@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "desktop/critical_section.h"
 #include "desktop/dib_frame.h"
 #include "desktop/track_turn.h"
 #include "frame/win_handles.h"
@@ -50,8 +51,8 @@ struct MediaFoundationApi {
     unique_mf_platform started; // declared last: shut down before the modules go
 };
 
-// Loaded and started once, on first need; no lock, as the Java side makes
-// one thumbnail call at a time.
+// Loaded and started once, on first need; overlapping first grabs wait for
+// the one that starts it.
 enum class MfState { NotTried, Ready, Unavailable };
 MfState mfState = MfState::NotTried;
 MediaFoundationApi mf;
@@ -63,8 +64,11 @@ bool resolve(HMODULE module, const char* name, Fn& fn)
     return fn != nullptr;
 }
 
+CriticalSection startLock;
+
 MediaFoundationApi* mediaFoundation()
 {
+    const CriticalSection::Hold hold(startLock);
     if (mfState != MfState::NotTried) return mfState == MfState::Ready ? &mf : nullptr;
     mfState = MfState::Unavailable;
     mf.platform.reset(LoadLibraryA("mfplat.dll"));

@@ -1,6 +1,7 @@
 // Decisions of the video thumbnail natives that need no Windows header: the
-// cache key, whether a grabbed frame is usable, whether it fits the caller's
-// arrays, and how the ANSI code page for the path is found.
+// cache key, whether a grabbed frame is usable, how its rows lose their
+// padding, whether it fits the caller's arrays, and how the ANSI code page
+// for the path is found.
 #ifndef DOVRIKNA_DESKTOP_THUMBNAIL_FIT_H
 #define DOVRIKNA_DESKTOP_THUMBNAIL_FIT_H
 
@@ -12,32 +13,51 @@ namespace dovrikna {
 // The size of the BITMAPINFOHEADER in front of a frame's pixel bytes.
 constexpr std::size_t kFrameHeaderBytes = 40;
 
-// The path of the cached frame. A path of kMaxPath bytes or more is never
-// stored: it cannot be a key, and every request for it grabs anew.
+// The file behind a frame as one attribute query found it: its size in
+// bytes and its last write time (100 ns ticks, as a FILETIME counts them).
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::uint64_t writeTime = 0;
+};
+
+// The path of the cached frame and the stamp its file had before the grab.
+// A path of kMaxPath bytes or more is never stored: it cannot be a key, and
+// every request for it grabs anew.
 class ThumbnailKey {
 public:
     static constexpr std::size_t kMaxPath = 260;
 
-    // Exact, case-sensitive equality; nothing matches while no key is held,
-    // the empty path included.
-    bool matches(const char* path) const;
-    // Holds path as the key when it fits, otherwise holds no key.
-    void assign(const char* path);
+    // Exact, case-sensitive equality of the paths and equal stamps: a file
+    // replaced or rewritten at the same path is another key. Nothing matches
+    // while no key is held, the empty path included.
+    bool matches(const char* path, const FileStamp& stamp) const;
+    // Holds path and stamp as the key when the path fits, otherwise no key.
+    void assign(const char* path, const FileStamp& stamp);
     void clear();
     bool held() const { return held_; }
 
 private:
     char path_[kMaxPath] = {};
+    FileStamp stamp_;
     bool held_ = false;
 };
 
 // Whether a frame buffer as the detector filled it can be read: the header
-// fits in the buffer, width and height are not negative, and the pixel bytes
-// they announce (3 per pixel) lie inside the buffer.
+// fits in the buffer, width and height are not negative, and the rows they
+// announce (3 bytes a pixel, each row padded to 4 bytes as a DIB's) lie
+// inside the buffer.
 bool frameIsReadable(std::size_t bufferBytes, std::int32_t width, std::int32_t height);
 
-// The frame's pixel byte count, width x height x 3; only for readable frames.
+// The frame's pixel byte count without padding, width x height x 3; only for
+// readable frames.
 std::size_t framePixelBytes(std::int32_t width, std::int32_t height);
+
+// Moves the rows of a readable frame (the pixel bytes behind its header,
+// each row padded to 4 bytes) together, in place and in their order (bottom
+// row first), so that the first framePixelBytes() bytes hold them back to
+// back, width x 3 bytes each. Rows of a width that is a multiple of 4 have no
+// padding and stay where they are.
+void unpadFrameRows(unsigned char* pixels, std::int32_t width, std::int32_t height);
 
 struct FitDecision {
     bool copy;           // copy framePixelBytes() bytes into the pixel array

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "desktop/com_handles.h"
+#include "desktop/critical_section.h"
 #include "desktop/guarded_call.h"
 #include "desktop/media_detector.h"
 #include "desktop/media_foundation.h"
@@ -24,15 +25,16 @@ namespace dovrikna {
 
 namespace {
 
-// The last frame grabbed, exactly as the detector wrote it (a 40-byte
-// BITMAPINFOHEADER, then 3 bytes per pixel) or as Media Foundation's frame
-// was laid out to match, and the path it came from. The frame and its key
-// change together, and only after a grab succeeded. No lock: the Java side
-// makes one call at a time.
+// The last frame grabbed: a 40-byte BITMAPINFOHEADER, then its rows without
+// padding (bottom row first, width x 3 bytes each), and the key it came from
+// (the caller's path and its file's stamp). The frame and its key change
+// together, and only after a grab succeeded. Calls may come from any thread
+// and overlap: the lock guards the record and the copy out of it, never a
+// decode.
 struct ThumbnailCache {
+    CriticalSection lock;
     unique_heap_block frameBuffer;
-    std::size_t frameBytes = 0;
-    ThumbnailKey framePath;
+    ThumbnailKey key;
 } thumbnailCache;
 
 // COM as the load initialised it, and the thread it was initialised on.
@@ -197,34 +199,79 @@ HRESULT grabFirstFrame(const std::u16string& path, GrabbedFrame& grabbed)
     return grabFirstFrameWithMediaFoundation(fileName.get(), grabbed);
 }
 
-// The cache lookup, the grab on a miss, and the copy when the frame fits.
-// The key is the caller's exact string, as its modified UTF-8.
-jint fetchThumbnail(const std::u16string& path, jint* size, jbyte* pixels, std::size_t pixelBytes)
+// The file's size and last write time, by one attribute query that opens
+// nothing; false when the file is gone or cannot be asked.
+bool readFileStamp(const std::u16string& path, FileStamp& stamp)
 {
-    ThumbnailCache& cache = thumbnailCache;
-    const std::string key = modifiedUtf8(path);
-    if (!(cache.frameBuffer && cache.framePath.matches(key.c_str()))) {
-        GrabbedFrame grabbed;
-        if (FAILED(grabFirstFrame(path, grabbed))) return -1;
-        // A header that announces more pixels than the detector's buffer
-        // holds (or a negative size) would make the copy read past it.
-        std::int32_t width = 0, height = 0;
-        readFrameSize(grabbed.buffer.get(), width, height);
-        if (!frameIsReadable(grabbed.bytes, width, height)) return -1;
-        cache.frameBuffer = std::move(grabbed.buffer);
-        cache.frameBytes = grabbed.bytes;
-        cache.framePath.assign(key.c_str()); // a key of 260 bytes or more is not kept
-    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    std::string ansi;
+    const BOOL found = platformHasWideApi()
+                           ? GetFileAttributesExW(wideOf(path), GetFileExInfoStandard, &data)
+                           : ansiFromWide(path, CP_ACP, ansi)
+                                 && GetFileAttributesExA(ansi.c_str(), GetFileExInfoStandard, &data);
+    if (!found) return false;
+    stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    stamp.writeTime = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32)
+                      | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
 
+// Copies an unpadded frame into the caller's arrays when it fits; the result
+// of the call.
+jint copyFrame(const void* frame, jint* size, jbyte* pixels, std::size_t pixelBytes)
+{
     std::int32_t width = 0, height = 0;
-    readFrameSize(cache.frameBuffer.get(), width, height);
+    readFrameSize(frame, width, height);
     const FitDecision fit = fitFrame(width, height, size[0], size[1], pixelBytes);
     if (fit.copy)
-        std::memcpy(pixels, static_cast<const char*>(cache.frameBuffer.get()) + kFrameHeaderBytes,
-                    framePixelBytes(width, height));
+        std::memcpy(pixels, static_cast<const char*>(frame) + kFrameHeaderBytes, framePixelBytes(width, height));
     size[0] = width;
     size[1] = height;
     return fit.result;
+}
+
+// The cache lookup, the grab on a miss, and the copy when the frame fits.
+// The key is the caller's exact string, as its modified UTF-8, and the
+// stamp its file has now: a file replaced or rewritten is grabbed anew, and
+// one that is gone is no hit (its grab fails). A file that cannot be stamped
+// is grabbed every time and never cached.
+jint fetchThumbnail(const std::u16string& path, jint* size, jbyte* pixels, std::size_t pixelBytes)
+{
+    const std::string key = modifiedUtf8(path);
+    FileStamp stamp;
+    const bool stamped = readFileStamp(path, stamp);
+    if (stamped) {
+        const CriticalSection::Hold hold(thumbnailCache.lock);
+        if (thumbnailCache.frameBuffer && thumbnailCache.key.matches(key.c_str(), stamp))
+            return copyFrame(thumbnailCache.frameBuffer.get(), size, pixels, pixelBytes);
+    }
+
+    GrabbedFrame grabbed;
+    {
+        // A thread without COM (a loader thread, a pool's) gets an apartment
+        // for this grab only: CoInitialize succeeds (S_OK, or S_FALSE on a
+        // thread with a single-threaded apartment already) and is balanced
+        // here. A thread in the multithreaded apartment answers
+        // RPC_E_CHANGED_MODE and keeps its apartment as it is.
+        unique_com_apartment apartment(SUCCEEDED(CoInitialize(nullptr)));
+        if (FAILED(grabFirstFrame(path, grabbed))) return -1;
+    }
+    // A header that announces more rows than the detector's buffer holds
+    // (or a negative size) would make the copy read past it.
+    std::int32_t width = 0, height = 0;
+    readFrameSize(grabbed.buffer.get(), width, height);
+    if (!frameIsReadable(grabbed.bytes, width, height)) return -1;
+    unpadFrameRows(static_cast<unsigned char*>(grabbed.buffer.get()) + kFrameHeaderBytes, width, height);
+    const jint result = copyFrame(grabbed.buffer.get(), size, pixels, pixelBytes);
+
+    if (stamped) {
+        unique_heap_block previous; // freed after the lock is left
+        const CriticalSection::Hold hold(thumbnailCache.lock);
+        previous = std::move(thumbnailCache.frameBuffer);
+        thumbnailCache.frameBuffer = std::move(grabbed.buffer);
+        thumbnailCache.key.assign(key.c_str(), stamp); // a key of 260 bytes or more is not kept
+    }
+    return result;
 }
 
 } // namespace
@@ -234,15 +281,13 @@ void initThumbnailCache()
     comApartment.reset(SUCCEEDED(CoInitialize(nullptr)));
     comThread = GetCurrentThreadId();
     thumbnailCache.frameBuffer.reset();
-    thumbnailCache.frameBytes = 0;
-    thumbnailCache.framePath.clear();
+    thumbnailCache.key.clear();
 }
 
 void releaseThumbnailCache(bool processTerminating)
 {
     thumbnailCache.frameBuffer.reset();
-    thumbnailCache.frameBytes = 0;
-    thumbnailCache.framePath.clear();
+    thumbnailCache.key.clear();
     releaseMediaFoundation(processTerminating);
     // CoUninitialize acts on its calling thread. An unload on another thread
     // than the load (a thread that ends the process, a collector's thread)

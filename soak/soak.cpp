@@ -152,7 +152,21 @@ void thumbnails()
     if (!lib.loaded() || !detector.installed) return fail("thumbnails: library or stand-in detector");
     standinAddStream(&dovrikna::kMediaTypeVideo, &dovrikna::kFormatVideoInfo, 64, 48, TRUE);
     JNIEnv* env = jvm.env();
-    jstring clips[2] = {jvm.newString("C:\\clips\\one.avi"), jvm.newString("C:\\clips\\two.avi")};
+    // Existing (empty) files: the cache keeps frames of files it can stamp.
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string files[2] = {std::string(folder) + "dovrikna-soak-one.avi",
+                                  std::string(folder) + "dovrikna-soak-two.avi"};
+    for (const std::string& file : files)
+        CloseHandle(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    struct Remove {
+        const std::string* files;
+        ~Remove()
+        {
+            for (int i = 0; i < 2; ++i) DeleteFileA(files[i].c_str());
+        }
+    } remove{files};
+    jstring clips[2] = {jvm.newString(files[0]), jvm.newString(files[1])};
     jintArray size = jvm.newIntArray({64, 48});
     jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(64 * 48 * 3));
     auto call = [&](jstring clip) {

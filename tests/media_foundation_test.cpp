@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library_test.h"
@@ -28,6 +30,11 @@ std::vector<unsigned char> readFile(const std::string& path)
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
+struct Clip {
+    const char* file;
+    int width, height;
+};
+
 class MediaFoundationTest : public LibraryTest {
 protected:
     jint thumbnail(const std::string& path, jintArray size, jbyteArray pixels)
@@ -35,6 +42,11 @@ protected:
         return lib.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(env(), nullptr, jvm.newString(path), size,
                                                                   pixels);
     }
+
+    // Asks for the clip's frame with an array of room to spare; expects ffmpeg's
+    // frame 0 in the first width x height x 3 bytes and nothing past them.
+    // The bytes the caller got.
+    std::vector<jbyte> expectFrame(const std::string& path, const Clip& clip);
 
     // A copy of the file in the temp folder, deleted by the test itself.
     static std::string temporaryCopy(const std::string& source, const std::string& name)
@@ -47,59 +59,118 @@ protected:
 };
 
 // The mean absolute difference per channel (B, G, R) between the bytes the
-// caller got, read as the detector's layout (bottom-up rows padded to 4
-// bytes, as many whole rows as width x height x 3 bytes hold), and a
+// caller got, read as bottom-up rows of exactly width x 3 bytes, and a
 // top-down bgr24 reference.
 std::vector<double> meanDifference(const std::vector<jbyte>& got, const std::vector<unsigned char>& reference,
                                    int width, int height)
 {
-    const size_t rowBytes = (size_t(width) * 3 + 3) & ~size_t(3);
-    const size_t rows = std::min<size_t>(height, size_t(width) * height * 3 / rowBytes);
+    const size_t rowBytes = size_t(width) * 3;
     std::vector<double> sum(3, 0.0);
-    for (size_t row = 0; row < rows; ++row)
-        for (size_t x = 0; x < size_t(width) * 3; ++x) {
+    for (size_t row = 0; row < size_t(height); ++row)
+        for (size_t x = 0; x < rowBytes; ++x) {
             const int ours = static_cast<unsigned char>(got[row * rowBytes + x]);
-            const int theirs = reference[(height - 1 - row) * size_t(width) * 3 + x];
+            const int theirs = reference[(height - 1 - row) * rowBytes + x];
             sum[x % 3] += std::abs(ours - theirs);
         }
-    for (double& channel : sum) channel /= double(rows * width);
+    for (double& channel : sum) channel /= double(height) * width;
     return sum;
+}
+
+std::vector<jbyte> MediaFoundationTest::expectFrame(const std::string& path, const Clip& clip)
+{
+    const std::vector<unsigned char> reference = readFile(besideProgram(clip.file) + ".bgr");
+    EXPECT_EQ(size_t(clip.width) * clip.height * 3, reference.size()) << "ffmpeg's decode of " << clip.file;
+    const size_t frame = size_t(clip.width) * clip.height * 3;
+    if (reference.size() != frame) return {};
+    jintArray size = jvm.newIntArray({clip.width + 1, clip.height});
+    jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(frame + 16, 0x5A));
+    EXPECT_EQ(0, thumbnail(path, size, pixels));
+    EXPECT_EQ((std::vector<jint>{clip.width, clip.height}), jvm.ints(size));
+    const std::vector<jbyte>& got = jvm.bytes(pixels);
+    const std::vector<double> difference = meanDifference(got, reference, clip.width, clip.height);
+    for (int channel = 0; channel < 3; ++channel)
+        EXPECT_LE(difference[channel], 3.0) << "channel " << "BGR"[channel];
+    EXPECT_EQ(std::vector<jbyte>(16, 0x5A), std::vector<jbyte>(got.begin() + frame, got.end()))
+        << "written past the frame";
+    return got;
 }
 
 TEST_F(MediaFoundationTest, EachClipsFirstFrameMatchesFfmpegsAndComesFromTheCacheTheSecondTime)
 {
-    struct Clip {
-        const char* file;
-        int width, height;
-    } const clips[] = {{"h264.mp4", 318, 240},     {"mjpeg.avi", 240, 180},     {"clip.avi", 320, 240},
-                       {"mpeg2.mpg", 320, 240},    {"wmv8.wmv", 320, 240},      {"turned90.mp4", 272, 480},
-                       {"turned270.mp4", 318, 240}, {"turned180.mp4", 480, 272}}; // turned: as shown
+    const Clip clips[] = {{"h264.mp4", 318, 240},         {"mjpeg.avi", 240, 180},
+                          {"clip.avi", 320, 240},         {"h264-854x480.mp4", 854, 480},
+                          {"h264-426x240.mp4", 426, 240}, {"mpeg2.mpg", 320, 240},
+                          {"wmv8.wmv", 320, 240},         {"turned90.mp4", 272, 480}, // turned: as shown
+                          {"turned270.mp4", 318, 240},    {"turned180.mp4", 480, 272}};
     for (const Clip& clip : clips) {
         SCOPED_TRACE(clip.file);
-        const std::vector<unsigned char> reference = readFile(besideProgram(clip.file) + ".bgr");
-        ASSERT_EQ(size_t(clip.width) * clip.height * 3, reference.size()) << "ffmpeg's decode of " << clip.file;
         const std::string copy = temporaryCopy(besideProgram(clip.file), std::string("dovrikna-") + clip.file);
         ASSERT_FALSE(copy.empty()) << "could not copy " << clip.file;
+        const std::vector<jbyte> got = expectFrame(copy, clip);
 
-        const size_t frame = size_t(clip.width) * clip.height * 3;
-        const std::vector<jbyte> junk(frame + 16, 0x5A);
-        jintArray size = jvm.newIntArray({clip.width, clip.height});
-        jbyteArray pixels = jvm.newByteArray(junk);
-        EXPECT_EQ(0, thumbnail(copy, size, pixels));
-        EXPECT_EQ((std::vector<jint>{clip.width, clip.height}), jvm.ints(size));
-        const std::vector<jbyte>& got = jvm.bytes(pixels);
-        const std::vector<double> difference = meanDifference(got, reference, clip.width, clip.height);
-        for (int channel = 0; channel < 3; ++channel)
-            EXPECT_LE(difference[channel], 3.0) << "channel " << "BGR"[channel];
-        EXPECT_EQ(std::vector<jbyte>(16, 0x5A), std::vector<jbyte>(got.begin() + frame, got.end()))
-            << "written past the frame";
-
-        // The file gone, the same path is served from the cache alone.
-        ASSERT_TRUE(DeleteFileA(copy.c_str()));
-        jbyteArray again = jvm.newByteArray(junk);
-        EXPECT_EQ(0, thumbnail(copy, jvm.newIntArray({clip.width, clip.height}), again));
-        EXPECT_EQ(got, jvm.bytes(again));
+        // The same file again, held open without sharing: a grab could not
+        // open it, the cache gives the same bytes without opening it.
+        const HANDLE held = CreateFileA(copy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, held);
+        EXPECT_EQ(got, expectFrame(copy, clip));
+        CloseHandle(held);
+        DeleteFileA(copy.c_str());
     }
+}
+
+// A clip replaced at its path by another (a later write time) is grabbed
+// anew; once deleted, its path gives no frame.
+TEST_F(MediaFoundationTest, AReplacedClipIsGrabbedAnewAndADeletedOneGivesNone)
+{
+    const Clip first = {"h264.mp4", 318, 240}, second = {"h264-854x480.mp4", 854, 480};
+    const std::string path = temporaryCopy(besideProgram(first.file), "dovrikna-replaced.mp4");
+    ASSERT_FALSE(path.empty());
+    expectFrame(path, first);
+
+    ASSERT_TRUE(CopyFileA(besideProgram(second.file).c_str(), path.c_str(), FALSE));
+    const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    FILETIME later;
+    GetSystemTimeAsFileTime(&later);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &later));
+    CloseHandle(file);
+    expectFrame(path, second);
+
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    jintArray size = jvm.newIntArray({second.width, second.height});
+    jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(16, 0x5A));
+    EXPECT_EQ(-1, thumbnail(path, size, pixels));
+    EXPECT_EQ((std::vector<jint>{second.width, second.height}), jvm.ints(size));
+    EXPECT_EQ(std::vector<jbyte>(16, 0x5A), jvm.bytes(pixels));
+}
+
+// Two threads without COM of their own decode a clip each at the same time,
+// over and over (the one-entry cache keeps at most one of them).
+TEST_F(MediaFoundationTest, TwoThreadsAtOnceEachGetTheirClipsFrame)
+{
+    const Clip clips[] = {{"h264-426x240.mp4", 426, 240}, {"mjpeg.avi", 240, 180}};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (const Clip& clip : clips) {
+        const std::string copy = temporaryCopy(besideProgram(clip.file), std::string("dovrikna-both-") + clip.file);
+        const std::vector<unsigned char> reference = readFile(besideProgram(clip.file) + ".bgr");
+        ASSERT_FALSE(copy.empty());
+        threads.emplace_back([this, clip, copy, reference, &wrong] {
+            if (reference.size() != size_t(clip.width) * clip.height * 3) ++wrong;
+            for (int round = 0; round < 4 && !wrong; ++round) {
+                jintArray size = jvm.newIntArray({clip.width, clip.height});
+                jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(size_t(clip.width) * clip.height * 3));
+                bool right = thumbnail(copy, size, pixels) == 0
+                             && jvm.ints(size) == std::vector<jint>{clip.width, clip.height};
+                for (double channel : meanDifference(jvm.bytes(pixels), reference, clip.width, clip.height))
+                    right = right && channel <= 3.0;
+                wrong += !right;
+            }
+            DeleteFileA(copy.c_str());
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, wrong.load()) << "calls that got no frame, another clip's, or a wrong one";
 }
 
 TEST_F(MediaFoundationTest, ATextFileNamedMp4GivesMinusOneAndTouchesNothing)

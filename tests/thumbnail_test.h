@@ -1,5 +1,6 @@
 // The fixture of the video thumbnail tests: the library loaded, our scripted
-// media detector serving CLSID_MediaDet, and a spy on the COM allocator.
+// media detector serving CLSID_MediaDet, a spy on the COM allocator, and
+// files for the paths whose frames the cache is to keep.
 #ifndef DOVRIKNA_TESTS_THUMBNAIL_TEST_H
 #define DOVRIKNA_TESTS_THUMBNAIL_TEST_H
 
@@ -31,10 +32,38 @@ protected:
         const std::wstring server = MediaDetRegistration::moduleFile(GetModuleHandleA("media_detector_standin.dll"));
         ASSERT_TRUE(MediaDetRegistration::install(server)) << "could not register the stand-in detector";
         installed_ = true;
+        clip = existing("clip.avi");
     }
     void TearDown() override
     {
         if (installed_) MediaDetRegistration::restore();
+        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
+    }
+
+    // The test program's folder, with its final backslash.
+    static std::wstring folder()
+    {
+        wchar_t exe[MAX_PATH];
+        const std::wstring path(exe, GetModuleFileNameW(nullptr, exe, MAX_PATH));
+        return path.substr(0, path.rfind(L'\\') + 1);
+    }
+
+    // An empty file named "dovrikna-PID-" and this (UTF-8) name beside the
+    // test program, removed after the test; its path, as UTF-8. The cache
+    // keeps frames of existing files only.
+    std::string existing(const std::string& name)
+    {
+        wchar_t wideName[MAX_PATH] = {};
+        MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, wideName, MAX_PATH);
+        const std::wstring path =
+            folder() + L"dovrikna-" + std::to_wstring(GetCurrentProcessId()) + L"-" + wideName;
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, file) << name << ": error " << GetLastError();
+        CloseHandle(file);
+        files_.push_back(path);
+        char utf8[4 * MAX_PATH] = {};
+        WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+        return utf8;
     }
 
     static MallocRecorder& spy()
@@ -102,12 +131,29 @@ protected:
         EXPECT_EQ(0, standinAlive()) << "detector not released";
     }
 
-    // The frame buffer of a grab at this size: the header and 3 bytes a pixel.
-    static size_t frameBytes(size_t width, size_t height, size_t extra = 0) { return 40 + width * height * 3 + extra; }
+    // The frame buffer of a grab at this size: the header and rows of 3 bytes
+    // a pixel, each padded to 4 bytes.
+    static size_t frameBytes(size_t width, size_t height, size_t extra = 0)
+    {
+        return 40 + (width * 3 + 3) / 4 * 4 * height + extra;
+    }
+
+    // How many of the first width x height x 3 bytes differ from the stand-in's
+    // pixels laid out without padding; the first such index in `first`.
+    static size_t wrongPixels(const std::vector<jbyte>& bytes, size_t width, size_t height, size_t& first)
+    {
+        size_t wrong = 0;
+        for (size_t i = 0; i < width * height * 3; ++i)
+            if (static_cast<BYTE>(bytes[i]) != standinPixel(i) && wrong++ == 0) first = i;
+        return wrong;
+    }
 
     static std::vector<jbyte> junk(size_t bytes) { return std::vector<jbyte>(bytes, 0x5A); }
 
     bool installed_ = false;
+    std::vector<std::wstring> files_;
+    std::string clip; // an existing file
+
 };
 
 #endif

@@ -47,7 +47,7 @@ TEST_F(DOVRIKNA_CODEPAGE_SUITE, APathReachesTheDetectorAsItsCharactersOrNotAtAll
     video(4, 2);
 
     for (const ForeignName& name : names()) {
-        const std::string path = std::string("C:\\v\\") + name.text + ".avi";
+        const std::string path = existing(std::string(name.text) + ".avi");
         SCOPED_TRACE(path);
         const bool reaches = !kWindows9x || inCodePage(name, DOVRIKNA_EXPECTED_ACP);
         jintArray size = jvm.newIntArray({4, 2});

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,16 @@ const char kUsageText[] =
     "usage: dovrikna-try [--log FILE] [--timeout SECONDS] COMMAND\n"
     "  sources                 choose a scanning source (the source manager's dialog)\n"
     "  scan [--dir D]          scan; prints each page's path as it arrives, copies it to D\n"
+    "                          (made first when missing)\n"
     "  thumb VIDEO OUT.bmp     writes the video's first frame to OUT.bmp\n"
     "  drive PATH              the kind and free space of PATH's drive\n"
     "  docs                    the user's documents folder\n"
-    "  open FILE               opens FILE with the program the shell associates with it\n"
+    "  open FILE               asks the shell to open FILE with its associated program\n"
     "  mail [--to ADDR]... FILE...   hands FILEs to the mail client\n"
-    "exit code: 0 done, 1 the library reported a failure, 2 usage, 3 no answer in time,\n"
+    "  --timeout SECONDS       how long to wait for news (a whole number from 1; 600)\n"
+    "  --log FILE              the library's conversation log (FILE's folder must exist)\n"
+    "exit code: 0 done, 1 the library reported a failure, 2 usage (or a folder that\n"
+    "cannot be used), 3 no answer in time,\n"
     "4 the library could not be loaded or misused its Java environment\n";
 
 enum Exit { kDone = 0, kFailed = 1, kUsage = 2, kNoAnswer = 3, kBroken = 4 };
@@ -55,6 +60,38 @@ std::wstring absolute(const std::wstring& path)
     wchar_t full[MAX_PATH * 2];
     const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
     return length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : path;
+}
+
+bool isFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folder and any missing folders above it: ERROR_SUCCESS, or the error of
+// the last folder that could not be made (ERROR_ALREADY_EXISTS when a file
+// has the name). A share's server and name are not folders to make; their
+// attempts just fail.
+DWORD makeFolders(const std::wstring& path)
+{
+    const std::wstring full = absolute(path);
+    DWORD error = ERROR_PATH_NOT_FOUND;
+    for (size_t end = full.find_first_of(L"\\/", 3);; end = full.find_first_of(L"\\/", end + 1)) {
+        const std::wstring folder = full.substr(0, end);
+        if (!isFolder(folder) && !CreateDirectoryW(folder.c_str(), nullptr)) error = GetLastError();
+        if (end == std::wstring::npos) break;
+    }
+    return isFolder(full) ? ERROR_SUCCESS : error;
+}
+
+// A whole number of seconds from 1 on, as milliseconds that a DWORD holds.
+bool parseSeconds(const std::wstring& text, DWORD& ms)
+{
+    if (text.empty() || text.size() > 7 || text.find_first_not_of(L"0123456789") != std::wstring::npos) return false;
+    const unsigned long seconds = std::wcstoul(text.c_str(), nullptr, 10);
+    if (seconds == 0) return false;
+    ms = static_cast<DWORD>(seconds * 1000);
+    return true;
 }
 
 std::wstring ownFolder()
@@ -138,7 +175,7 @@ public:
             say(L"A source was chosen.");
             return kDone;
         }
-        return fail(kFailed, L"no source was chosen (cancelled, or the manager offers none)");
+        return fail(kFailed, L"no source was chosen (cancelled, none installed, or no source manager)");
     }
 
     int scan(const std::wstring& directory)
@@ -234,7 +271,10 @@ public:
             pump(20);
         }
         lib_.module = nullptr;
-        say(L"Opened " + path + L" with its program.");
+        // All the library knows: its thread asked the shell and returned.
+        say(L"Asked the shell to open " + path + L"; whether a program started is not known.");
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            write(GetStdHandle(STD_ERROR_HANDLE), L"dovrikna-try: note: " + path + L" does not exist\n");
         return kDone;
     }
 
@@ -254,7 +294,8 @@ public:
         for (const std::wstring& text : to) recipients += (recipients.empty() ? L"" : std::wstring(1, separator)) + text;
         lib_.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, static_cast<jchar>(separator),
                                                     jvm_.newString(u16(attachments)), jvm_.newString(u16(recipients)));
-        say(L"Handed " + std::to_wstring(files.size()) + L" file(s) to the mail client.");
+        // sendFiles0 tells nothing back: whether a mail client took them is not known.
+        say(L"Gave " + std::to_wstring(files.size()) + L" file(s) to the library for the mail client; it tells no result.");
         return kDone;
     }
 
@@ -325,7 +366,10 @@ int wmain(int argc, wchar_t** argv)
         if (args[i] == L"--log" && hasValue) {
             logFile = absolute(args[++i]);
         } else if (args[i] == L"--timeout" && hasValue) {
-            timeoutMs = static_cast<DWORD>(_wtoi(args[++i].c_str())) * 1000;
+            if (!parseSeconds(args[++i], timeoutMs)) {
+                std::fputs(kUsageText, stderr);
+                return fail(kUsage, L"--timeout wants a whole number of seconds from 1, not " + args[i]);
+            }
         } else if (args[i] == L"--dir" && hasValue) {
             directory = args[++i];
         } else if (args[i] == L"--to" && hasValue) {
@@ -347,6 +391,18 @@ int wmain(int argc, wchar_t** argv)
     if (!valid || (!directory.empty() && command != L"scan") || (!to.empty() && command != L"mail")) {
         std::fputs(kUsageText, stderr);
         return kUsage;
+    }
+
+    // The library writes no log, and says nothing, into a folder that does not exist.
+    if (!logFile.empty() && !isFolder(logFile.substr(0, logFile.rfind(L'\\') + 1)))
+        return fail(kUsage, L"the folder of the log file " + logFile + L" does not exist: nothing would be logged");
+    if (!directory.empty() && !isFolder(directory)) {
+        const DWORD error = makeFolders(directory);
+        if (error != ERROR_SUCCESS)
+            return fail(kUsage, L"could not make the folder " + absolute(directory) +
+                                    (error == ERROR_ALREADY_EXISTS ? std::wstring(L" (a file has that name)")
+                                                                   : L" (error " + std::to_wstring(error) + L")"));
+        say(L"Made the folder " + absolute(directory) + L".");
     }
 
     // Read by the library once, as it loads.
@@ -390,5 +446,7 @@ int wmain(int argc, wchar_t** argv)
     // ended with it loaded could hang in its exit. (After an acquisition it
     // keeps itself mapped and goes with the process.)
     if (lib.module) FreeLibrary(lib.module);
+    if (!logFile.empty() && GetFileAttributesW(logFile.c_str()) == INVALID_FILE_ATTRIBUTES)
+        fail(code, L"the library wrote no log to " + logFile);
     return code;
 }

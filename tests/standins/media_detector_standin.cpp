@@ -3,8 +3,10 @@
 #define DOVRIKNA_STANDIN_BUILD
 #include "standins/media_detector_standin.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,17 +35,28 @@ struct Script {
     ULONG formatBytes = 0;
     bool overrideHeader = false;
     LONG headerWidth = 0, headerHeight = 0;
+    bool sizesFromNames = false;
 } script;
 
+// Detectors on several threads at once share the log and the records.
+std::mutex records;
 std::vector<std::string> callLog;
 std::wstring lastFileName;
 std::vector<const void*> formatBlocks;
 const void* lastFrameBuffer = nullptr;
-int created = 0, alive = 0, unknownsAlive = 0;
+std::atomic<int> created{0}, alive{0}, unknownsAlive{0};
 
 void log(const std::string& line)
 {
+    std::lock_guard<std::mutex> hold(records);
     callLog.push_back(line);
+}
+
+// The "WxH" of a name such as L"C:\\v\\clip-64x48.avi"; false when it has none.
+bool sizeInName(const std::wstring& name, LONG& width, LONG& height)
+{
+    const size_t dash = name.rfind(L'-');
+    return dash != std::wstring::npos && std::swscanf(name.c_str() + dash + 1, L"%ldx%ld", &width, &height) == 2;
 }
 
 std::string quoted(const WCHAR* text)
@@ -120,7 +133,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE put_Filename(BSTR name) override
     {
-        lastFileName = name ? name : L"";
+        name_ = name ? name : L"";
+        {
+            std::lock_guard<std::mutex> hold(records);
+            lastFileName = name_;
+        }
         log("put_Filename(" + quoted(name) + ")");
         if (FAILED(script.results[kStepPutFilename])) return script.results[kStepPutFilename];
         opened_ = true;
@@ -156,7 +173,8 @@ public:
         if (!type) return E_POINTER;
         if (FAILED(script.results[kStepStreamMediaType])) return script.results[kStepStreamMediaType];
         if (!opened_ || current_ < 0) return E_INVALIDARG;
-        const Stream& stream = script.streams[current_];
+        Stream stream = script.streams[current_];
+        if (script.sizesFromNames && !sizeInName(name_, stream.width, stream.height)) return E_FAIL;
         ZeroMemory(type, sizeof *type);
         type->majortype = stream.majorType;
         type->formattype = stream.formatType;
@@ -172,7 +190,10 @@ public:
         format->bmiHeader.biBitCount = 24;
         type->cbFormat = script.formatBytesSet ? script.formatBytes : bytes;
         type->pbFormat = reinterpret_cast<BYTE*>(format);
-        formatBlocks.push_back(format);
+        {
+            std::lock_guard<std::mutex> hold(records);
+            formatBlocks.push_back(format);
+        }
         if (stream.withUnknown) type->pUnk = new CountedUnknown;
         return S_OK;
     }
@@ -183,14 +204,19 @@ public:
                       buffer ? "buffer" : "null", static_cast<long>(width), static_cast<long>(height));
         log(line);
         if (width < 0 || height < 0) return E_INVALIDARG;
-        const size_t pixels = 3u * static_cast<size_t>(width) * static_cast<size_t>(height);
+        // A DIB's rows: bottom row first, each padded to 4 bytes.
+        const size_t rowBytes = 3u * static_cast<size_t>(width), stride = (rowBytes + 3) & ~size_t{3};
+        const size_t pixels = stride * static_cast<size_t>(height);
         if (!buffer) {
             if (!size) return E_POINTER;
             if (FAILED(script.results[kStepSizeQuery])) return script.results[kStepSizeQuery];
             *size = static_cast<LONG>(sizeof(BITMAPINFOHEADER) + pixels + script.extraBytes);
             return S_OK;
         }
-        lastFrameBuffer = buffer;
+        {
+            std::lock_guard<std::mutex> hold(records);
+            lastFrameBuffer = buffer;
+        }
         if (FAILED(script.results[kStepFrame])) return script.results[kStepFrame];
         BITMAPINFOHEADER header;
         ZeroMemory(&header, sizeof header);
@@ -202,8 +228,11 @@ public:
         header.biSizeImage = static_cast<DWORD>(pixels);
         std::memcpy(buffer, &header, sizeof header);
         if (script.raiseCode) RaiseException(script.raiseCode, 0, 0, nullptr);
-        for (size_t i = 0; i < pixels; ++i) buffer[sizeof header + i] = static_cast<char>(standinPixel(i));
-        std::memset(buffer + sizeof header + pixels, 0xEE, static_cast<size_t>(script.extraBytes));
+        char* rows = buffer + sizeof header;
+        std::memset(rows, 0xEE, pixels + static_cast<size_t>(script.extraBytes)); // padding and extra bytes
+        for (size_t i = 0; i < rowBytes * static_cast<size_t>(height); ++i)
+            rows[i / rowBytes * stride + i % rowBytes] =
+                static_cast<char>(script.sizesFromNames ? width & 0xFF : standinPixel(i));
         return S_OK;
     }
 
@@ -232,6 +261,7 @@ private:
     ULONG refs_ = 1;
     bool opened_ = false;
     LONG current_ = -1;
+    std::wstring name_;
 };
 
 class Factory : public IClassFactory {
@@ -318,6 +348,7 @@ STANDIN_API void standinSetStreamCount(LONG count)
     script.streamCount = count;
 }
 STANDIN_API void standinRaiseInFrame(DWORD code) { script.raiseCode = code; }
+STANDIN_API void standinSizesFromNames(BOOL on) { script.sizesFromNames = on != FALSE; }
 STANDIN_API void standinSetExtraBytes(LONG extra) { script.extraBytes = extra; }
 
 STANDIN_API void standinSetFormatBytes(ULONG bytes)

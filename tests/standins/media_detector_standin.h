@@ -46,7 +46,15 @@ STANDIN_API void standinSetExtraBytes(LONG extra);
 // of those it was asked for (the pixel bytes still follow the asked size).
 STANDIN_API void standinOverrideHeader(LONG width, LONG height);
 
-// The byte at index i of the pixels the frame call writes.
+// Makes every video stream as large as the "WxH" after the last '-' of the
+// file's name (get_StreamMediaType fails for a name without one), and every
+// pixel byte of its frame the low byte of W. Detectors on several threads
+// at once may then tell their frames apart.
+STANDIN_API void standinSizesFromNames(BOOL on);
+
+// The byte at index i of the pixels the frame call writes, counted without
+// the padding that the frame's DIB rows carry (bottom row first, each padded
+// to 4 bytes; padding bytes are 0xEE).
 inline BYTE standinPixel(size_t i)
 {
     return static_cast<BYTE>((i * 7 + i / 251 + 3) & 0xFF);
