@@ -61,13 +61,13 @@ void logReport(unsigned message, int status)
 
 } // namespace
 
-void logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc)
+int logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc)
 {
     if (dat == DAT_EVENT && msg == MSG_PROCESSEVENT && data &&
         static_cast<TW_EVENT*>(data)->TWMessage == MSG_NULL) {
         ++quietEvents;
         if (rc == TWRC_DSEVENT) ++quietEventsTaken;
-        return;
+        return -1;
     }
     flushQuietEvents();
 
@@ -94,6 +94,7 @@ void logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg
     LogLine line;
     describeDsmCall(line, call);
     writeLogLine(line);
+    return call.hasCondition ? call.condition : -1;
 }
 
 void logManager(HMODULE manager, bool entryFound)

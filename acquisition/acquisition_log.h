@@ -11,10 +11,11 @@
 namespace dovrikna {
 
 // A DSM_Entry call of the current session that returned `rc`. After a
-// failure the condition code is asked of the same destination (DAT_STATUS).
+// failure the condition code is asked of the same destination (DAT_STATUS)
+// and returned (-1 when none was had): a source forgets it once asked.
 // MSG_PROCESSEVENT calls that bring no message from the source are counted
 // and summed up in one line before the next line of the conversation.
-void logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc);
+int logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc);
 // Which source manager the session loaded, if any.
 void logManager(HMODULE manager, bool entryFound);
 // A request about to be posted to TwainWorker (0: there is none), and a post

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "acquisition/acquisition_log.h"
+#include "acquisition/in_process_requests.h"
 #include "acquisition/native_transfer.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
@@ -97,14 +98,16 @@ void keepPageWrittenElsewhere(const char* written, ImageFileNode& node)
 // One transfer, as transferOneFile, telling also whether MSG_ENDXFER was sent.
 // `native` is set once a page came as a native transfer: the batch's later
 // pages are then asked for natively at once.
+// `infoRefused` tells that the source failed DAT_IMAGEINFO.
 TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& pending, bool& ended,
-                       bool& native)
+                       bool& native, bool& infoRefused)
 {
     node = nullptr;
     ended = false;
     TW_IMAGEINFO info;
     std::memset(&info, 0, sizeof info);
     TW_UINT16 code = callDsm(&session.sourceIdentity, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
+    infoRefused = code == TWRC_FAILURE;
     if (code != TWRC_SUCCESS) return code;
     pending = 0;
 
@@ -156,13 +159,41 @@ TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& p
     return code;
 }
 
+// Takes a TWM_NEXT_FILE of the natives out of the worker's queue, when one is
+// there: the Java side has taken the path in the block. Only thread messages
+// of that number are looked at; a source's own message of the number (no
+// request mark) stays where it is, and so does everything behind it.
+bool takeQueuedNextFile()
+{
+    HWND threadMessagesOnly = reinterpret_cast<HWND>(-1);
+    MSG message;
+    if (!PeekMessageA(&message, threadMessagesOnly, TWM_NEXT_FILE, TWM_NEXT_FILE, PM_NOREMOVE) ||
+        !isLibraryRequest(message))
+        return false;
+    if (!PeekMessageA(&message, threadMessagesOnly, TWM_NEXT_FILE, TWM_NEXT_FILE, PM_REMOVE)) return false;
+    // Inside a modal loop the request keeper takes it (and posts it again later).
+    return message.message == TWM_NEXT_FILE;
+}
+
+// Publishes the completed file after the current one, when there is one.
+bool publishNextFile(TwainSession& session, bool& failed)
+{
+    failed = false;
+    if (!session.handOverOpen || session.deliveredFiles >= session.expectedFiles || !session.currentFile ||
+        !session.currentFile->next)
+        return false;
+    session.currentFile = session.currentFile->next;
+    failed = !publishCurrentFile();
+    return true;
+}
+
 void runBatch(TwainSession& session)
 {
     inspectCapabilities();
 
     // Pages that complete are handed over one per TWM_NEXT_FILE; the first one
-    // at once, before the rest of the batch is transferred. The count to hand
-    // over is the pages that completed, not what the source predicted.
+    // at once. The count to hand over is the pages that completed, not what
+    // the source predicted.
     if (!session.handOverOpen) {
         session.expectedFiles = 0;
         session.deliveredFiles = 0;
@@ -173,14 +204,44 @@ void runBatch(TwainSession& session)
     bool ended = false;
     bool native = false;
     TW_UINT16 pending = 0;
+    // The batch runs inside one message of the worker's loop, which would
+    // keep every request waiting until its end. Between two transfers the
+    // Java side's TWM_NEXT_FILE is taken: it publishes the next completed
+    // page at once, or the next page to complete. Requests still owed when
+    // the batch ends are served then, as the loop would have served them.
+    int owed = 0;
+    auto serveRequests = [&] {
+        while (session.handOverOpen && takeQueuedNextFile()) ++owed;
+        bool publishFailed = false;
+        while (owed > 0 && publishNextFile(session, publishFailed)) {
+            --owed;
+            if (publishFailed) {
+                session.finalReport = TWM_ACQUIRE_FAILED;
+                unpublished = true;
+                failed = true;
+                return;
+            }
+        }
+    };
+    int completed = 0;
+    bool countWentDown = false;
+    bool counted = false;
+    TW_UINT16 lastCount = 0;
     do {
         ImageFileNode* node = nullptr;
+        bool infoRefused = false;
         pending = 0;
-        TW_UINT16 code = transferFile(session, node, pending, ended, native);
+        TW_UINT16 code = transferFile(session, node, pending, ended, native, infoRefused);
+        if (ended) {
+            if (counted && pending < lastCount) countWentDown = true;
+            counted = true;
+            lastCount = pending;
+        }
         if (code == TWRC_XFERDONE) {
             session.finalReport = TWM_FILE_READY;
             session.files.append(node);
             ++session.expectedFiles;
+            ++completed;
             if (!session.handOverOpen) {
                 session.handOverOpen = true;
                 session.currentFile = node;
@@ -193,12 +254,17 @@ void runBatch(TwainSession& session)
         } else if (code == TWRC_CANCEL) {
             session.finalReport = TWM_ACQUIRE_CANCELLED;
             delete node;
+        } else if (infoRefused && refusalCompletesBatch(completed, countWentDown,
+                                                        conditionOfFailure(&session.sourceIdentity))) {
+            // The page after the last: the batch ends as its pages did.
+            break;
         } else {
             // TWRC_FAILURE, or a code a transfer never returns.
             session.finalReport = TWM_ACQUIRE_FAILED;
             delete node;
             failed = true;
         }
+        if (!failed) serveRequests();
     } while (!failed && pending > 0);
 
     if (!ended || pending > 0) dropPendingTransfers(session);
@@ -207,6 +273,7 @@ void runBatch(TwainSession& session)
     // With nothing handed over, or a block that cannot be written, the Java
     // side learns at once how the acquisition ended.
     if (!session.handOverOpen || unpublished) endHandOver(session);
+    for (; owed > 0; --owed) deliverNextFile();
 }
 
 // The user closed the source's window without scanning.
@@ -269,8 +336,9 @@ TW_UINT16 transferOneFile(ImageFileNode*& node, TW_UINT16& pending)
 {
     bool ended = false;
     bool native = false;
+    bool infoRefused = false;
     if (!currentSession) return TWRC_FAILURE;
-    return transferFile(*currentSession, node, pending, ended, native);
+    return transferFile(*currentSession, node, pending, ended, native, infoRefused);
 }
 
 bool publishCurrentFile()
@@ -302,12 +370,9 @@ void deliverNextFile()
 {
     TwainSession* session = currentSession;
     if (!session) return;
-    if (session->handOverOpen && session->deliveredFiles < session->expectedFiles &&
-        session->currentFile && session->currentFile->next) {
-        session->currentFile = session->currentFile->next;
-        if (publishCurrentFile()) return;
-        session->finalReport = TWM_ACQUIRE_FAILED;
-    }
+    bool failed = false;
+    if (publishNextFile(*session, failed) && !failed) return;
+    if (failed) session->finalReport = TWM_ACQUIRE_FAILED;
     endHandOver(*session);
 }
 

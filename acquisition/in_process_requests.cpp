@@ -39,7 +39,9 @@ void handleInProcessMessage(MSG& message)
             break;
         }
     }
-    if (!filterEvent(message)) {
+    // A request of the library's own has nothing to dispatch: it skips the
+    // scope, whose hook would be installed and removed again for nothing.
+    if (!filterEvent(message) && !isLibraryRequest(message)) {
         // A window procedure may run a modal loop (a source's settings
         // dialog, a message box); requests it retrieves are kept meanwhile.
         ModalScope scope;

@@ -15,7 +15,8 @@ bool isRequest(const MSG& message);
 bool isLibraryRequest(const MSG& message);
 
 // Runs a request's session operation, then offers the message to the open
-// source; only a message the source did not take is translated and dispatched.
+// source; only a message the source did not take, and no request, is
+// translated and dispatched.
 void handleInProcessMessage(MSG& message);
 
 } // namespace dovrikna

@@ -101,6 +101,11 @@ std::vector<TW_UINT16> containerItems(const void* container, std::size_t size, T
     }
 }
 
+bool refusalCompletesBatch(int completedPages, bool countWentDown, TW_UINT16 condition)
+{
+    return completedPages > 0 && !countWentDown && condition == TWCC_SEQERROR;
+}
+
 TW_UINT16 applyFormatItem(TW_UINT16 format, TW_UINT16 item)
 {
     switch (item) {

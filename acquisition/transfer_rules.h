@@ -12,6 +12,13 @@
 
 namespace dovrikna {
 
+// A source that refuses DAT_IMAGEINFO with `condition` after `completedPages`
+// pages of a batch: true when that ends the batch as complete. A source whose
+// Count never went down during the batch (Wine's gphoto2.ds repeats the
+// batch's size after every page) gives no other sign of its last page than
+// TWCC_SEQERROR for the next one.
+bool refusalCompletesBatch(int completedPages, bool countWentDown, TW_UINT16 condition);
+
 // The format of a source that offered none of the four known ones.
 constexpr TW_UINT16 kNoKnownFormat = 0xFFFF;
 

@@ -39,6 +39,21 @@ LRESULT CALLBACK keepRequests(int code, WPARAM removal, LPARAM lParam)
     return CallNextHookEx(nullptr, code, removal, lParam);
 }
 
+// The keeper is installed only while it may have work: while a scope is
+// open, and while a source is open (its events come through scopes one after
+// another, and nothing is installed or removed around its enabling). A hook of
+// the thread's own makes every message the thread retrieves dearer (under
+// Wine, calls to its server around each hook call), the worker's own requests
+// among them: a page's hand-over would pay for it.
+void fitRequestKeeper(TwainSession& session)
+{
+    const bool wanted = session.modalDepth > 0 || session.sourceOpen;
+    if (wanted && !session.requestKeeper)
+        session.requestKeeper.reset(SetWindowsHookExA(WH_GETMESSAGE, keepRequests, nullptr, GetCurrentThreadId()));
+    else if (!wanted && session.requestKeeper)
+        session.requestKeeper.reset();
+}
+
 // A message sent to a window of this thread (by another thread, while the
 // worker waits for its next message) may run a modal loop too: its handling
 // is a scope of its own.
@@ -138,7 +153,8 @@ void keepLibraryMapped()
 
 void enterModal()
 {
-    if (currentSession) ++currentSession->modalDepth;
+    TwainSession* session = currentSession;
+    if (session && ++session->modalDepth == 1) fitRequestKeeper(*session);
 }
 
 // When the outermost scope ends, the requests kept meanwhile are posted
@@ -146,7 +162,9 @@ void enterModal()
 void leaveModal()
 {
     TwainSession* session = currentSession;
-    if (!session || --session->modalDepth != 0 || session->keptRequests.empty()) return;
+    if (!session || --session->modalDepth != 0) return;
+    fitRequestKeeper(*session);
+    if (session->keptRequests.empty()) return;
     std::vector<UINT> kept;
     kept.swap(session->keptRequests);
     for (UINT request : kept) PostThreadMessageA(GetCurrentThreadId(), request, kRequestMark, 0);
@@ -158,8 +176,18 @@ TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 
     if (!dsmEntry || !session) return TWRC_FAILURE;
     ModalScope scope;
     TW_UINT16 code = dsmEntry(&session->appIdentity, pDest, group, dat, msg, data);
-    if (conversationLogOn) logDsmCall(pDest, group, dat, msg, data, code);
+    session->loggedCondition = conversationLogOn ? logDsmCall(pDest, group, dat, msg, data, code) : -1;
     return code;
+}
+
+int conditionOfFailure(TW_IDENTITY* pDest)
+{
+    TwainSession* session = currentSession;
+    if (!session) return -1;
+    if (session->loggedCondition >= 0) return session->loggedCondition;
+    TW_STATUS status = {0xFFFF, 0};
+    if (callDsm(pDest, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS) return -1;
+    return status.ConditionCode;
 }
 
 void createSession(HWND ownerWindow)
@@ -168,8 +196,6 @@ void createSession(HWND ownerWindow)
     TwainSession* session = new TwainSession;
     currentSession = session;
     session->ownerWindow = ownerWindow;
-    session->requestKeeper.reset(
-        SetWindowsHookExA(WH_GETMESSAGE, keepRequests, nullptr, GetCurrentThreadId()));
     session->sentEntry.reset(SetWindowsHookExA(WH_CALLWNDPROC, enterSentMessage, nullptr, GetCurrentThreadId()));
     session->sentExit.reset(SetWindowsHookExA(WH_CALLWNDPROCRET, leaveSentMessage, nullptr, GetCurrentThreadId()));
 
@@ -286,6 +312,7 @@ bool openSource()
     if (!session || !session->dsmOpen || session->sourceOpen) return false;
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &session->sourceIdentity);
     session->sourceOpen = code == TWRC_SUCCESS;
+    fitRequestKeeper(*session);
     return session->sourceOpen != 0;
 }
 
@@ -328,6 +355,7 @@ bool closeSource()
     if (!session || !session->dsmOpen || !session->sourceOpen) return false;
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &session->sourceIdentity);
     session->sourceOpen = 0;
+    fitRequestKeeper(*session);
     if (session->chosenWaiting) {
         session->sourceIdentity = session->chosenIdentity;
         session->chosenWaiting = false;

@@ -46,13 +46,17 @@ public:
 
     // Keeps the requests that a modal loop on this thread retrieves (a
     // source's dialog, the selection dialog, a message box) and posts them
-    // again once the loop is over.
+    // again once the loop is over. Installed only while a scope is open or a
+    // source is open.
     unique_hook requestKeeper;
     unique_hook sentEntry, sentExit;
     int modalDepth = 0;
     std::vector<UINT> keptRequests;
     // True from an acquisition's first completed file until its final report.
     bool handOverOpen = false;
+    // The condition code the conversation log had for the latest call that
+    // failed, -1 for none.
+    int loggedCondition = -1;
     // A source chosen while another one is open; it replaces sourceIdentity
     // when the open source has been closed.
     TW_IDENTITY chosenIdentity = {};
@@ -78,6 +82,9 @@ public:
 // One call of the manager's entry point on the current session's behalf;
 // TWRC_FAILURE when there is no entry point. pDest null means the manager.
 TW_UINT16 callDsm(TW_IDENTITY* pDest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data);
+// The condition code of the latest call, which failed; -1 when the
+// destination gives none.
+int conditionOfFailure(TW_IDENTITY* pDest);
 
 bool openSource();
 bool enableSource();

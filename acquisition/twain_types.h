@@ -182,6 +182,9 @@ constexpr TW_UINT16 TWRC_DSEVENT = 4;
 constexpr TW_UINT16 TWRC_NOTDSEVENT = 5;
 constexpr TW_UINT16 TWRC_XFERDONE = 6;
 
+// Condition codes.
+constexpr TW_UINT16 TWCC_SEQERROR = 11;
+
 // Capabilities and their values.
 constexpr TW_UINT16 ICAP_XFERMECH = 0x0103;
 constexpr TW_UINT16 ICAP_IMAGEFILEFORMAT = 0x110C;

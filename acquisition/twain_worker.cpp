@@ -18,6 +18,10 @@ namespace {
 
 unique_kernel_handle workerThread;
 unique_kernel_handle queueReady;    // set once the worker's message queue exists
+// True once a request has seen queueReady set: the queue then lasts as long as
+// the worker, and later requests skip the wait, which is a call into the
+// system (under Wine a round trip to its server, as dear as the post itself).
+std::atomic<bool> queueSeenReady{false};
 unique_kernel_handle workerStopped; // set when the worker has parked for good
 
 // An unload of the library ends the worker, never by terminating it: a thread
@@ -149,6 +153,7 @@ void startTwainWorker()
 {
     findLoaderLock();
     queueReady.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    queueSeenReady.store(false);
     workerStopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
     DWORD id = 0;
@@ -196,7 +201,8 @@ void postToWorker(UINT message)
     const DWORD worker = workerThreadId.load();
     // On record before the worker can act on it.
     if (conversationLogOn) logRequest(message, worker);
-    if (worker != 0) WaitForSingleObject(queueReady.get(), kQueueTimeoutMs);
+    if (worker != 0 && !queueSeenReady.load())
+        queueSeenReady.store(WaitForSingleObject(queueReady.get(), kQueueTimeoutMs) == WAIT_OBJECT_0);
     if (worker == 0 || !PostThreadMessageA(worker, message, kRequestMark, 0)) {
         if (worker != 0 && conversationLogOn) logRequestLost(message, GetLastError());
         // A request that never reaches the worker holds no report back.

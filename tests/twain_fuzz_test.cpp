@@ -96,6 +96,16 @@ protected:
         Rng rng{seed};
         *script = defaults;
         generateScript(rng, *script, temp);
+        // Drawn from a generator of their own, so that each seed's script and
+        // Java side draw what they drew before: pages the source takes its
+        // time over (the Java side's requests then meet the batch under way),
+        // including pages it does not complete, and a source that
+        // refuses DAT_IMAGEINFO with a sequence error, as one whose Count does
+        // not count down does after its last page.
+        Rng slow{seed ^ 0x5EED0F10u};
+        for (int i = 0; i < script->transferCount; ++i)
+            script->transfers[i].sleepMs = slow.chance(35) ? 1 + slow.below(80) : 0;
+        script->conditionCode = slow.chance(30) ? TWCC_SEQERROR : 0;
         dsm.clear();
         std::ostringstream bad;
         std::vector<std::string> paths;

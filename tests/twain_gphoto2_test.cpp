@@ -74,7 +74,32 @@ HWND findFilesDialog()
     return nullptr;
 }
 
-class Gphoto2Source : public JavaSide {
+// The conversation log, named before the library loads (a base class is made
+// before the fixture's members, the library among them).
+struct ConversationLog {
+    ConversationLog() : path(twaintest::programFolder() + "gphoto2-" + std::to_string(GetCurrentProcessId()) + ".log")
+    {
+        DeleteFileA(path.c_str());
+        SetEnvironmentVariableA("DOVRIKNA_LOG", path.c_str());
+    }
+    ~ConversationLog()
+    {
+        SetEnvironmentVariableA("DOVRIKNA_LOG", nullptr);
+        DeleteFileA(path.c_str());
+    }
+    // The text of the last line that holds `what`, from `what` on.
+    std::string lastLineWith(const std::string& what) const
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::string last;
+        for (std::string line; std::getline(in, line);)
+            if (line.find(what) != std::string::npos) last = line.substr(line.find(what));
+        return last;
+    }
+    std::string path;
+};
+
+class Gphoto2Source : protected ConversationLog, public JavaSide {
 protected:
     void SetUp() override
     {
@@ -147,6 +172,8 @@ TEST_F(Gphoto2Source, FourPhotosWithoutTheDialogArriveAsBmpFilesOfTheirPixels)
     DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(kIdle, queryImage()) << "STATUS_FINISHED was taken";
     expectPhotos(paths);
+    // The source asks for no more by refusing DAT_IMAGEINFO after the last.
+    EXPECT_EQ("report ACQUIRE_DONE, status 3\r", lastLineWith("report ")) << path;
     std::printf("acquisition of %d photos to the last report: %lu ms\n", kPhotos, elapsed);
 }
 

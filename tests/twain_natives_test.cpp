@@ -56,6 +56,28 @@ TEST_F(Scanning, ThreePagesAreCollectedOneByOne)
     }
 }
 
+TEST_F(Scanning, EachPageIsHandedOverWhileTheSourceMakesTheNext)
+{
+    // A scanner that takes 400 ms a page, and a Java side that takes each
+    // path as soon as it is signalled.
+    const int kPages = 4;
+    script->transferCount = kPages;
+    for (int i = 0; i < kPages; ++i) {
+        script->transfers[i] = done(static_cast<TW_UINT16>(kPages - 1 - i));
+        script->transfers[i].sleepMs = 400;
+    }
+    acquire();
+    pressScan();
+    for (int page = 1; page <= kPages; ++page) {
+        ASSERT_EQ(kSignalled, pollImage()) << "page " << page;
+        const Names names = calls();
+        const long transferred = std::count(names.begin(), names.end(), "IMAGEFILEXFER");
+        EXPECT_EQ(temp + "kel" + std::to_string(page - 1) + ".tif", getImageFile());
+        EXPECT_EQ(page, transferred) << "transfers ended when page " << page << " was signalled";
+    }
+    EXPECT_EQ(kFinished, pollImage());
+}
+
 TEST_F(Scanning, FileTakenWhileTheSourcesDialogIsUpIsFollowedByTheNext)
 {
     // The Java side collects the first file while page 2's dialog runs its

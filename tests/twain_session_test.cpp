@@ -818,6 +818,40 @@ TEST_F(Session, NextFilePostedWhileASourceDialogRunsIsNotLost)
     EXPECT_EQ(STATUS_FINISHED, takeStatus());
 }
 
+TEST_F(Session, PathTakenDuringTheBatchIsFollowedByTheNextPageOrTheEnd)
+{
+    // The Java side takes the first file while the second page's dialog is
+    // up (its loop keeps the request); the batch takes the request, and
+    // answers it with the second page, or with the end when that page did
+    // not complete.
+    BoxCloser boxes([&](const std::string&) {
+        takeStatus();
+        PostThreadMessageA(mainThread, TWM_NEXT_FILE, kRequestMark, 0);
+        Sleep(300);
+    });
+    const struct {
+        const char* name;
+        Transfer second;
+        int status;
+        const char* block; // in the temp directory
+    } cases[] = {{"page 2 completes", done(0), STATUS_SIGNALLED, "kel1.tif"},
+                 {"page 2 cancelled", cancelled(0), STATUS_FINISHED, ""}};
+    createSession(owner);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = useFreshTempDirectory("taken");
+        Transfer second = c.second;
+        second.modal = 1;
+        setTransfers({done(1), second});
+        acquire();
+        scan();
+        EXPECT_EQ(c.status, takeStatus());
+        if (c.status == STATUS_SIGNALLED) EXPECT_EQ(folder + c.block, takeFile());
+        EXPECT_EQ(c.status == STATUS_SIGNALLED ? STATUS_FINISHED : STATUS_IDLE, takeStatus());
+    }
+    EXPECT_EQ(2u, boxes.texts().size());
+}
+
 TEST_F(Session, RequestsPostedDuringTheSelectionDialogAreKept)
 {
     BoxCloser boxes([&](const std::string&) {

@@ -42,6 +42,24 @@ TEST(FileFormatRule, FollowsTheOrderOfTheSourcesList)
     }
 }
 
+TEST(BatchEnd, OnlyASequenceErrorAfterPagesWhoseCountStayedUpCompletesTheBatch)
+{
+    const struct {
+        int completed;
+        bool wentDown;
+        TW_UINT16 condition;
+        bool complete;
+    } rows[] = {
+        {12, false, TWCC_SEQERROR, true}, {1, false, TWCC_SEQERROR, true},
+        {0, false, TWCC_SEQERROR, false}, // nothing came: the source failed
+        {3, true, TWCC_SEQERROR, false},  // it counted down and promised more
+        {3, false, 0, false}, {3, false, 1, false}, {3, false, 15, false}, {3, false, 0xFFFF, false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.complete, refusalCompletesBatch(row.completed, row.wentDown, row.condition))
+            << row.completed << " pages, count went down " << row.wentDown << ", condition " << row.condition;
+}
+
 TEST(FileFormatRule, ExtensionsOfOtherValues)
 {
     for (TW_UINT16 format : {1, 3, 5, 6, 8, 0x7FFF, 0xFFFF})

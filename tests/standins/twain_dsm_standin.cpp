@@ -331,6 +331,8 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             MessageBoxA(nullptr, text, "Standin Source", MB_OK);
         }
         pumpMessages(transfer->pumpMs);
+        // A page the source then hands over natively takes its time there.
+        if (transfer->sleepMs && (transfer->rc != TWRC_FAILURE || !transfer->native.kind)) Sleep(transfer->sleepMs);
         if (transfer->write && transfer->rc == TWRC_XFERDONE) call.page = page;
         if (transfer->write == 1) writeFile(lastSetName, page);
         if (transfer->write == 2) writeFile(transfer->elsewhere, page);
@@ -347,6 +349,7 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
         }
         // A source that cannot make the page's image keeps it pending.
         if (!transfer->native.kind) return TWRC_FAILURE;
+        if (transfer->sleepMs) Sleep(transfer->sleepMs);
         *handle = makeImage(transfer->native, nextTransfer + 1);
         if (!*handle) problem("could not make the native image of page %d", nextTransfer + 1);
         images.push_back(*handle);
@@ -425,6 +428,9 @@ TW_UINT16 WINAPI DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg,
     } else {
         call.rc = dest ? toSource(call, dg, dat, msg, data) : toManager(call, dat, msg, data);
     }
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    call.returned = now.QuadPart;
     EnterCriticalSection(&lock);
     callLog.push_back(call);
     LeaveCriticalSection(&lock);

@@ -68,6 +68,7 @@ struct Transfer {
     int modal;              // shows a message box "Standin page <n>" during the transfer
     NativeImage native;     // DAT_IMAGENATIVEXFER
     int pumpMs;             // runs a message loop this long during the transfer
+    int sleepMs;            // sleeps this long inside the transfer (file or native), as a scanner does
 };
 
 struct Script {
@@ -142,6 +143,7 @@ struct Call {
     TW_UINT16 countIn;         // DAT_PENDINGXFERS
     TW_UINT16 twMessageOut;    // DAT_EVENT: the message handed back
     int page;                  // DAT_IMAGEFILEXFER: the page number whose file it wrote, or 0
+    LONGLONG returned;         // QueryPerformanceCounter as the call returned
 };
 
 // The stand-in's exports, found by name in the loaded TWAIN_32.DLL.
