@@ -5,12 +5,18 @@
 //   bench.exe          the full set (a few minutes)
 //   bench.exe --short  one short round (CI: it builds and runs)
 #include <windows.h>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <mftransform.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -169,6 +175,180 @@ void thumbnailHit(LONG width, LONG height)
     std::snprintf(figure, sizeof figure, "thumbnail cache hit %ldx%ld", width, height);
     report(figure, library, floor, 1.1);
     report("  against the copy alone (no file stamp)", libraryAgain, copyFloor, 1.1);
+}
+
+// The least Media Foundation needs for a video's first frame in RGB: a
+// source reader made from the URL, its first video stream alone selected,
+// one sample read and converted by the platform's video processor (the
+// reader itself gives no RGB for compressed video under Wine). True when a
+// frame came out.
+bool bareMediaFoundationRead(const wchar_t* path)
+{
+    // {88753B26-5B24-49BD-B2E7-0C445C78C982}, CLSID_VideoProcessorMFT
+    static const GUID videoProcessor = {0x88753b26, 0x5b24, 0x49bd, {0xb2, 0xe7, 0x0c, 0x44, 0x5c, 0x78, 0xc9, 0x82}};
+    const DWORD video = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+    IMFSourceReader* reader = nullptr;
+    if (FAILED(MFCreateSourceReaderFromURL(path, nullptr, &reader))) return false;
+    reader->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
+    reader->SetStreamSelection(video, TRUE);
+    IMFSample* sample = nullptr;
+    DWORD stream = 0, flags = 0;
+    LONGLONG time = 0;
+    while (!sample && SUCCEEDED(reader->ReadSample(video, 0, &stream, &flags, &time, &sample))
+           && !(flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))) {
+    }
+    IMFMediaType *input = nullptr, *output = nullptr;
+    IMFTransform* converter = nullptr;
+    IMFSample* rgb = nullptr;
+    IMFMediaBuffer* buffer = nullptr;
+    UINT64 size = 0;
+    bool converted = sample && SUCCEEDED(reader->GetCurrentMediaType(video, &input))
+                     && SUCCEEDED(input->GetUINT64(MF_MT_FRAME_SIZE, &size))
+                     && SUCCEEDED(CoCreateInstance(videoProcessor, nullptr, CLSCTX_INPROC_SERVER, IID_IMFTransform,
+                                                   reinterpret_cast<void**>(&converter)))
+                     && SUCCEEDED(converter->SetInputType(0, input, 0)) && SUCCEEDED(MFCreateMediaType(&output))
+                     && SUCCEEDED(input->CopyAllItems(output))
+                     && SUCCEEDED(output->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32))
+                     && SUCCEEDED(converter->SetOutputType(0, output, 0))
+                     && SUCCEEDED(converter->ProcessInput(0, sample, 0)) && SUCCEEDED(MFCreateSample(&rgb))
+                     && SUCCEEDED(MFCreateMemoryBuffer(static_cast<DWORD>((size >> 32) * (size & 0xFFFFFFFF) * 4), &buffer))
+                     && SUCCEEDED(rgb->AddBuffer(buffer));
+    if (converted) {
+        MFT_OUTPUT_DATA_BUFFER out = {};
+        out.pSample = rgb;
+        DWORD status = 0;
+        converted = SUCCEEDED(converter->ProcessOutput(0, 1, &out, &status));
+        if (out.pEvents) out.pEvents->Release();
+    }
+    for (IUnknown* object : std::initializer_list<IUnknown*>{buffer, rgb, converter, output, input, sample, reader})
+        if (object) object->Release();
+    return converted;
+}
+
+// A grab of getVideoThumbnail0 that misses the cache (two clips taken in
+// turn), against the bare read of the same clip. With `detector` the
+// platform's media detector is asked first, as on any machine; without, a
+// stand-in that fails at once shows Media Foundation's part alone.
+void thumbnailGrab(bool platformDetector)
+{
+    LibraryUnderTest lib;
+    fakejvm::FakeJvm jvm;
+    std::unique_ptr<instrument::StandinDetector> standin;
+    if (!platformDetector) {
+        standin.reset(new instrument::StandinDetector);
+        standinFail(kStepPutFilename, E_FAIL);
+    }
+    if (!lib.loaded() || (standin && !standin->installed)) return fail("library or stand-in detector");
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    const char* const clips[] = {"h264.mp4", "turned90.mp4"};
+    const wchar_t* const wideClips[] = {L"h264.mp4", L"turned90.mp4"};
+    JNIEnv* env = jvm.env();
+    jint result = 0;
+    bool bare = true;
+    int grabs = 0, reads = 0; // each side takes the clips in turn: every grab misses the cache
+    const int rounds = shortRun ? 2 : 21;
+    // The arguments of every call made beforehand, for a frame either clip fits in.
+    std::vector<jstring> paths;
+    std::vector<jintArray> sizes;
+    std::vector<jbyteArray> arrays;
+    for (int i = 0; i <= rounds; ++i) {
+        paths.push_back(jvm.newString(clips[i % 2]));
+        sizes.push_back(jvm.newIntArray({320, 480}));
+        arrays.push_back(jvm.newByteArray(std::vector<jbyte>(320 * 480 * 3)));
+    }
+    auto grab = [&] {
+        result |= lib.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(env, nullptr, paths[grabs], sizes[grabs],
+                                                                     arrays[grabs]);
+        ++grabs;
+    };
+    grab(); // the first grab of the process loads the media code: not timed
+    std::vector<double> library, floor;
+    measure(rounds, 1, grab, [&] { bare = bareMediaFoundationRead(wideClips[reads++ % 2]) && bare; }, library,
+            floor);
+    MFShutdown();
+    if (result != 0 || !bare) return fail("a grab without a frame");
+    report(platformDetector ? "thumbnail grab, platform detector first" : "thumbnail grab, Media Foundation alone",
+           library, floor, 1.2);
+    // Each round's two sides ran back to back: their ratio is less swayed by
+    // the load of a shared machine, which changes over seconds.
+    std::vector<double> ratios;
+    for (size_t i = 0; i < library.size() && i < floor.size(); ++i) ratios.push_back(library[i] / floor[i]);
+    std::printf("%-46s %12.2fx (median of %zu rounds)\n", "  each round's ratio", median(ratios), ratios.size());
+}
+
+// One process's first grab (`grab`) or first bare read (`bare`) of the
+// clip, made in a child process of this program; its time in microseconds
+// as the child prints it, or -1. The child's start and the library's load
+// are not timed: the grab loads Media Foundation itself, so the bare read's
+// time includes MFStartup.
+double firstInProcess(const char* what, const char* clip)
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string command = std::string("\"") + exe + "\" --first " + what + " " + clip;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                        &process);
+    CloseHandle(writeEnd);
+    std::string output;
+    char chunk[256];
+    DWORD got = 0;
+    while (started && ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
+    CloseHandle(readEnd);
+    if (!started) return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return output.empty() ? -1 : std::atof(output.c_str());
+}
+
+// The child's side of firstInProcess: prints the time or -1.
+int firstChild(const std::string& what, const char* clip)
+{
+    double took = -1;
+    if (what == "grab") {
+        LibraryUnderTest lib;
+        fakejvm::FakeJvm jvm;
+        jintArray size = jvm.newIntArray({320, 480});
+        jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(320 * 480 * 3));
+        jstring path = jvm.newString(clip);
+        const double start = nowMicroseconds();
+        const jint result = lib.loaded()
+                                ? lib.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(jvm.env(), nullptr, path, size, pixels)
+                                : -1;
+        if (result == 0) took = nowMicroseconds() - start;
+    } else {
+        CoInitialize(nullptr);
+        wchar_t wide[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, clip, -1, wide, MAX_PATH);
+        const double start = nowMicroseconds();
+        if (SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL)) && bareMediaFoundationRead(wide))
+            took = nowMicroseconds() - start;
+    }
+    std::printf("%.1f\n", took);
+    return took < 0;
+}
+
+// The first grab of a process against the first bare read of another.
+void thumbnailFirstGrab()
+{
+    std::vector<double> library, floor;
+    for (int round = 0; round < (shortRun ? 1 : 7); ++round) {
+        library.push_back(firstInProcess("grab", "h264.mp4"));
+        floor.push_back(firstInProcess("bare", "h264.mp4"));
+    }
+    if (std::count(library.begin(), library.end(), -1.0) || std::count(floor.begin(), floor.end(), -1.0))
+        return fail("a first grab or read without a frame");
+    report("thumbnail first grab of a process", library, floor, 1.2);
 }
 
 // One page's hand-over: the worker's report, queryImageFile0 seeing it,
@@ -358,6 +538,7 @@ void driveType()
 int main(int argc, char** argv)
 {
     // Optional: --short, and the groups to run (load drive thumbnail pages flow names).
+    if (argc == 4 && std::strcmp(argv[1], "--first") == 0) return firstChild(argv[2], argv[3]);
     std::string groups;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--short") == 0)
@@ -371,6 +552,9 @@ int main(int argc, char** argv)
     if (wanted("thumbnail")) {
         thumbnailHit(320, 240);
         thumbnailHit(1920, 1080);
+        thumbnailGrab(true);
+        thumbnailGrab(false);
+        thumbnailFirstGrab();
     }
     if (wanted("pages")) pageHandOver();
     if (wanted("flow")) pageFlow();

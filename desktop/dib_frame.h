@@ -46,6 +46,17 @@ RgbLayout planRgbLayout(std::int32_t width, std::int32_t height, unsigned bytesP
 void packDibFrame(const unsigned char* source, const RgbLayout& layout, std::int32_t width,
                   std::int32_t height, unsigned bytesPerPixel, unsigned char* out);
 
+// The frame buffer of a width x height frame turned clockwise by
+// quarterTurns: height x width for 1 and 3, whose padded rows may take
+// another count of bytes.
+std::size_t turnedFrameBytes(std::int32_t width, std::int32_t height, int quarterTurns);
+
+// A frame in this layout turned clockwise by quarterTurns (0 to 3) into out,
+// which holds turnedFrameBytes(width, height, quarterTurns) bytes.
+// `frame` holds dibFrameBytes(width, height) bytes of a frame of that size.
+void turnDibFrame(const unsigned char* frame, std::int32_t width, std::int32_t height, int quarterTurns,
+                  unsigned char* out);
+
 } // namespace dovrikna
 
 #endif

@@ -6,10 +6,13 @@
 #include <mfreadwrite.h>
 #include <mftransform.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "desktop/critical_section.h"
 #include "desktop/dib_frame.h"
+#include "desktop/track_turn.h"
 #include "frame/win_handles.h"
 
 namespace dovrikna {
@@ -29,6 +32,10 @@ constexpr GUID kClsidColorConverter = {0x98230571, 0x0087, 0x4204, {0xb0, 0x20, 
 constexpr int kMaxEmptyReads = 32;
 
 const DWORD kVideoStream = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+
+// MF_MT_VIDEO_ROTATION, declared by the SDK for Windows 8 and later only.
+// {C380465D-2271-428C-9B83-ECEA3B4A85C1}
+constexpr GUID kVideoRotation = {0xc380465d, 0x2271, 0x428c, {0x9b, 0x83, 0xec, 0xea, 0x3b, 0x4a, 0x85, 0xc1}};
 
 struct MediaFoundationApi {
     unique_module platform;
@@ -140,16 +147,46 @@ HRESULT packSample(IMFSample* sample, IMFMediaType* type, bool defaultTopDown, G
     return S_OK;
 }
 
-// Asks the reader for RGB; with video processing enabled, Windows converts.
-void askForRgb(MediaFoundationApi& api, IMFSourceReader* reader)
+// Native subtypes (their FOURCC) that the reader would not give as RGB32:
+// it is not asked again for them. Under Wine, which decodes to YUV and
+// converts nothing, each refused ask costs 3 to 11 ms of pipeline rebuilding.
+constexpr int kRefusalSlots = 8;
+std::atomic<std::uint32_t> refusedSubtypes[kRefusalSlots];
+
+bool isFourCcSubtype(const GUID& subtype)
 {
-    for (const GUID* subtype : {&MFVideoFormat_RGB24, &MFVideoFormat_RGB32}) {
-        com_ptr<IMFMediaType> type;
-        if (FAILED(api.createMediaType(type.put()))) return;
-        type.get()->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-        type.get()->SetGUID(MF_MT_SUBTYPE, *subtype);
-        if (SUCCEEDED(reader->SetCurrentMediaType(kVideoStream, nullptr, type.get()))) return;
+    static const unsigned char base[8] = {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
+    return subtype.Data1 != 0 && subtype.Data2 == 0 && subtype.Data3 == 0x0010
+           && std::memcmp(subtype.Data4, base, sizeof base) == 0;
+}
+
+bool refusedBefore(const GUID& subtype)
+{
+    if (!isFourCcSubtype(subtype)) return false;
+    for (const auto& slot : refusedSubtypes)
+        if (slot.load() == subtype.Data1) return true;
+    return false;
+}
+
+void rememberRefusal(const GUID& subtype)
+{
+    if (!isFourCcSubtype(subtype)) return;
+    for (auto& slot : refusedSubtypes) {
+        std::uint32_t empty = 0;
+        if (slot.compare_exchange_strong(empty, subtype.Data1) || empty == subtype.Data1) return;
     }
+}
+
+// Asks the reader for RGB32 when the stream is not RGB already: video
+// processing, enabled on the reader, converts YUV to RGB32 (to no other RGB).
+void askForRgb(MediaFoundationApi& api, IMFSourceReader* reader, const GUID& nativeSubtype)
+{
+    if (rgbBytesPerPixel(nativeSubtype) != 0 || refusedBefore(nativeSubtype)) return;
+    com_ptr<IMFMediaType> type;
+    if (FAILED(api.createMediaType(type.put()))) return;
+    type.get()->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    type.get()->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
+    if (FAILED(reader->SetCurrentMediaType(kVideoStream, nullptr, type.get()))) rememberRefusal(nativeSubtype);
 }
 
 // The first sample of the first video stream; its time stamp is not looked
@@ -236,7 +273,70 @@ HRESULT convertWith(MediaFoundationApi& api, const GUID& clsid, IMFMediaType* in
     return hr;
 }
 
+// The track parser's reads, through a file handle.
+std::size_t readFileAt(void* context, std::uint64_t offset, unsigned char* to, std::size_t bytes)
+{
+    HANDLE file = static_cast<HANDLE>(context);
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    if (SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER
+        && GetLastError() != NO_ERROR)
+        return 0;
+    DWORD read = 0;
+    return ReadFile(file, to, static_cast<DWORD>(bytes), &read, nullptr) ? read : 0;
+}
+
+// The turn the file's own track header asks for; 0 when it cannot be read.
+int fileQuarterTurns(const wchar_t* path)
+{
+    unique_file_handle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(file.get(), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+    return firstVideoTrackQuarterTurns({&readFileAt, file.get(), (std::uint64_t{high} << 32) | low});
+}
+
+// The frame turned clockwise by quarterTurns, when it is a frame in the
+// detector's layout; any other buffer is left for the caller's own check.
+HRESULT turnFrame(GrabbedFrame& grabbed, int quarterTurns)
+{
+    if (quarterTurns <= 0 || quarterTurns > 3 || !grabbed.buffer || grabbed.bytes < sizeof(BITMAPINFOHEADER))
+        return S_OK;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, grabbed.buffer.get(), sizeof header);
+    const std::size_t bytes = dibFrameBytes(header.biWidth, header.biHeight);
+    if (header.biBitCount != 24 || bytes == 0 || grabbed.bytes < bytes) return S_OK;
+    const std::size_t turnedBytes = turnedFrameBytes(header.biWidth, header.biHeight, quarterTurns);
+    unique_heap_block turned(HeapAlloc(GetProcessHeap(), 0, turnedBytes));
+    if (!turned) return E_OUTOFMEMORY;
+    turnDibFrame(static_cast<const unsigned char*>(grabbed.buffer.get()), header.biWidth, header.biHeight,
+                 quarterTurns, static_cast<unsigned char*>(turned.get()));
+    grabbed.buffer = std::move(turned);
+    grabbed.bytes = turnedBytes;
+    return S_OK;
+}
+
+// The turn Media Foundation tells for the stream where it tells one (Wine
+// tells 0 for every file), otherwise the one of the file's track header.
+int shownQuarterTurns(IMFMediaType* native, const wchar_t* path)
+{
+    UINT32 degrees = 0;
+    if (native && SUCCEEDED(native->GetUINT32(kVideoRotation, &degrees))) {
+        const int turns = quarterTurnsOfRotation(degrees);
+        if (turns > 0) return turns;
+    }
+    return fileQuarterTurns(path);
+}
+
 } // namespace
+
+HRESULT turnAsShown(const wchar_t* path, GrabbedFrame& grabbed)
+{
+    return path ? turnFrame(grabbed, fileQuarterTurns(path)) : S_OK;
+}
 
 HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed)
 {
@@ -255,7 +355,11 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
     reader.get()->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
     hr = reader.get()->SetStreamSelection(kVideoStream, TRUE);
     if (FAILED(hr)) return hr; // no video stream
-    askForRgb(*api, reader.get());
+    com_ptr<IMFMediaType> native;
+    GUID nativeSubtype = GUID_NULL;
+    if (SUCCEEDED(reader.get()->GetNativeMediaType(kVideoStream, 0, native.put())))
+        native.get()->GetGUID(MF_MT_SUBTYPE, &nativeSubtype);
+    askForRgb(*api, reader.get(), nativeSubtype);
 
     com_ptr<IMFSample> sample;
     hr = readFirstSample(reader.get(), sample);
@@ -264,6 +368,7 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
     hr = reader.get()->GetCurrentMediaType(kVideoStream, type.put());
     if (FAILED(hr)) return hr;
 
+    GrabbedFrame frame;
     GUID subtype = GUID_NULL;
     type.get()->GetGUID(MF_MT_SUBTYPE, &subtype);
     if (rgbBytesPerPixel(subtype) != 0) {
@@ -271,14 +376,20 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
         // (bottom-up for RGB, as a DIB).
         LONG stride = 0;
         const bool topDown = SUCCEEDED(api->strideForBitmapInfoHeader(subtype.Data1, 1, &stride)) && stride > 0;
-        return packSample(sample.get(), type.get(), topDown, grabbed);
+        hr = packSample(sample.get(), type.get(), topDown, frame);
+    } else {
+        for (const GUID* clsid : {&kClsidVideoProcessorMft, &kClsidColorConverter}) {
+            com_ptr<IMFSample> converted;
+            com_ptr<IMFMediaType> convertedType;
+            hr = convertWith(*api, *clsid, type.get(), sample.get(), converted, convertedType);
+            if (SUCCEEDED(hr)) {
+                hr = packSample(converted.get(), convertedType.get(), true, frame);
+                break;
+            }
+        }
     }
-    for (const GUID* clsid : {&kClsidVideoProcessorMft, &kClsidColorConverter}) {
-        com_ptr<IMFSample> converted;
-        com_ptr<IMFMediaType> convertedType;
-        hr = convertWith(*api, *clsid, type.get(), sample.get(), converted, convertedType);
-        if (SUCCEEDED(hr)) return packSample(converted.get(), convertedType.get(), true, grabbed);
-    }
+    if (SUCCEEDED(hr)) hr = turnFrame(frame, shownQuarterTurns(native.get(), path));
+    if (SUCCEEDED(hr)) grabbed = std::move(frame);
     return hr;
 }
 

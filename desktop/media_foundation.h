@@ -20,11 +20,18 @@ struct GrabbedFrame {
     std::size_t bytes = 0;
 };
 
-// The first video frame of the file at the stream's own size, in the layout
+// The first video frame of the file at the stream's own size, turned as the
+// stream or its track header asks it to be shown, in the layout
 // of the detector's GetBitmapBits (positive height, bottom-up BGR rows padded
 // to 4 bytes). Negative on failure, when `grabbed` is untouched. Runs on the
 // calling thread, which needs COM as the detector does.
 HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed);
+
+// The frame turned as the file at path asks it to be shown (an MP4 or
+// QuickTime track header's matrix), width and height swapped for a quarter
+// turn: for frames that the media detector grabbed, which come as stored.
+// Negative only when the turned frame cannot be allocated.
+HRESULT turnAsShown(const wchar_t* path, GrabbedFrame& grabbed);
 
 // Unload step: MFShutdown when this library started Media Foundation, then
 // its modules are freed. Not while the process ends: its work queue threads

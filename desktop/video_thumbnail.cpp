@@ -182,12 +182,18 @@ HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
     return frame.result;
 }
 
+// Set once the platform's detector answered E_NOTIMPL (Wine's grabs no
+// frames, after opening the file at a cost of about 80 ms): it is not asked
+// again.
+std::atomic<bool> detectorCannotGrab{false};
+
 // The detector first; where it gives no frame (under Wine it never does, and
 // on Windows it has no MP4 reader), Media Foundation for the same path.
 HRESULT grabFirstFrame(const std::u16string& path, GrabbedFrame& grabbed)
 {
-    const HRESULT hr = grabWithDetector(path, grabbed);
-    if (SUCCEEDED(hr)) return hr;
+    const HRESULT hr = detectorCannotGrab.load() ? E_NOTIMPL : grabWithDetector(path, grabbed);
+    if (SUCCEEDED(hr)) return turnAsShown(wideOf(path), grabbed);
+    if (hr == E_NOTIMPL) detectorCannotGrab.store(true);
     unique_bstr fileName;
     if (FAILED(makePathBstr(path, fileName))) return hr;
     return grabFirstFrameWithMediaFoundation(fileName.get(), grabbed);

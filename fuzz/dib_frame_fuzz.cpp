@@ -1,6 +1,7 @@
 // A video frame as Media Foundation delivers it: any size, pixel width,
 // stated stride and buffer length. A usable plan never reads past the buffer
-// (the sanitizer sees the copy) and fills the frame exactly.
+// (the sanitizer sees the copy) and fills the frame exactly, and so does a
+// turn of the packed frame.
 #include <cstring>
 #include <vector>
 
@@ -38,5 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(headerWidth == width && headerHeight == height, "header size", headerHeight);
     fuzz::require(frameBytes == 40 + dibRowBytes(width) * std::size_t(height), "frame size",
                   static_cast<long long>(frameBytes));
+    // The packed frame turned as the input's selector says: the turned
+    // buffer is exactly as long as its own rows (the sanitizer sees the rest).
+    const int turns = (data[10] >> 2) & 3;
+    std::vector<unsigned char> turned(turnedFrameBytes(width, height, turns));
+    turnDibFrame(out.data(), width, height, turns, turned.data());
+    std::memcpy(&headerWidth, turned.data() + 4, 4);
+    std::memcpy(&headerHeight, turned.data() + 8, 4);
+    fuzz::require(turned.size() == 40 + dibRowBytes(headerWidth) * std::size_t(headerHeight), "turned size",
+                  headerWidth);
     return 0;
 }

@@ -99,7 +99,9 @@ TEST_F(MediaFoundationTest, EachClipsFirstFrameMatchesFfmpegsAndComesFromTheCach
 {
     const Clip clips[] = {{"h264.mp4", 318, 240},         {"mjpeg.avi", 240, 180},
                           {"clip.avi", 320, 240},         {"h264-854x480.mp4", 854, 480},
-                          {"h264-426x240.mp4", 426, 240}};
+                          {"h264-426x240.mp4", 426, 240}, {"mpeg2.mpg", 320, 240},
+                          {"wmv8.wmv", 320, 240},         {"turned90.mp4", 272, 480}, // turned: as shown
+                          {"turned270.mp4", 318, 240},    {"turned180.mp4", 480, 272}};
     for (const Clip& clip : clips) {
         SCOPED_TRACE(clip.file);
         const std::string copy = temporaryCopy(besideProgram(clip.file), std::string("dovrikna-") + clip.file);

@@ -553,6 +553,11 @@ TEST_F(ThumbnailTest, MediaFoundationIsLeftAloneWhileTheDetectorGivesTheFrame)
     standinFail(kStepSizeQuery, E_NOTIMPL);
     EXPECT_EQ(-1, thumbnail("C:\\videos\\missing.mp4", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
     EXPECT_NE(nullptr, GetModuleHandleA("mfplat.dll"));
+    // A detector that cannot grab frames (E_NOTIMPL) is not made again; one
+    // that failed otherwise is, as the earlier tests show.
+    const int created = standinCreated();
+    EXPECT_EQ(-1, thumbnail("C:\\videos\\other.avi", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_EQ(created, standinCreated());
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace dovrikna {
@@ -106,6 +107,70 @@ TEST(DibFrame, EveryLayoutPacksToTheSameBottomUpRows)
             }
             EXPECT_EQ(0u, wrong);
         }
+}
+
+// A 5 x 3 picture whose pixels tell where they were stored, turned by each
+// quarter: where its corners end up as shown, and rows padded with zeros.
+TEST(DibFrame, ATurnMovesTheCornersClockwiseAndSwapsTheSidesForAQuarter)
+{
+    const std::int32_t width = 5, height = 3;
+    // Pixel (x, y) of the stored picture, counted from its top left: B = x, G = y.
+    std::vector<unsigned char> source(width * 3 * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            source[(y * width + x) * 3] = static_cast<unsigned char>(x);
+            source[(y * width + x) * 3 + 1] = static_cast<unsigned char>(y);
+            source[(y * width + x) * 3 + 2] = 0xC0;
+        }
+    std::vector<unsigned char> stored(dibFrameBytes(width, height));
+    packDibFrame(source.data(), RgbLayout{true, width * 3, true}, width, height, 3, stored.data());
+
+    struct Corner {
+        int x, y;
+    };
+    struct {
+        int turns;
+        std::int32_t width, height;
+        Corner topLeft, topRight, bottomLeft; // the stored pixels shown there
+    } const cases[] = {
+        {0, 5, 3, {0, 0}, {4, 0}, {0, 2}},
+        {1, 3, 5, {0, 2}, {0, 0}, {4, 2}},
+        {2, 5, 3, {4, 2}, {0, 2}, {4, 0}},
+        {3, 3, 5, {4, 0}, {4, 2}, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.turns);
+        EXPECT_EQ(dibFrameBytes(c.width, c.height), turnedFrameBytes(width, height, c.turns));
+        std::vector<unsigned char> shown(turnedFrameBytes(width, height, c.turns), 0x5A);
+        turnDibFrame(stored.data(), width, height, c.turns, shown.data());
+        EXPECT_EQ(std::uint32_t(c.width), field(shown, 4, 4));
+        EXPECT_EQ(std::uint32_t(c.height), field(shown, 8, 4));
+        EXPECT_EQ(dibRowBytes(c.width) * c.height, field(shown, 20, 4));
+        const std::size_t row = dibRowBytes(c.width);
+        auto pixel = [&](int x, int fromTop) { // B and G of a shown pixel
+            const unsigned char* at = shown.data() + 40 + (c.height - 1 - fromTop) * row + 3 * x;
+            return std::make_pair(int(at[0]), int(at[1]));
+        };
+        EXPECT_EQ(std::make_pair(c.topLeft.x, c.topLeft.y), pixel(0, 0));
+        EXPECT_EQ(std::make_pair(c.topRight.x, c.topRight.y), pixel(c.width - 1, 0));
+        EXPECT_EQ(std::make_pair(c.bottomLeft.x, c.bottomLeft.y), pixel(0, c.height - 1));
+        size_t red = 0, padding = 0;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) red += shown[40 + y * row + 3 * x + 2] == 0xC0;
+            for (size_t i = 3 * c.width; i < row; ++i) padding += shown[40 + y * row + i] != 0;
+        }
+        EXPECT_EQ(size_t(width * height), red);
+        EXPECT_EQ(0u, padding);
+    }
+    // Four quarters bring the picture back, byte for byte.
+    std::vector<unsigned char> turning = stored;
+    for (int i = 0; i < 4; ++i) {
+        const bool sideways = i % 2 == 1;
+        std::vector<unsigned char> next(turnedFrameBytes(sideways ? height : width, sideways ? width : height, 1));
+        turnDibFrame(turning.data(), sideways ? height : width, sideways ? width : height, 1, next.data());
+        turning.swap(next);
+    }
+    EXPECT_EQ(stored, turning);
 }
 
 } // namespace
