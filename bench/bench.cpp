@@ -261,7 +261,7 @@ void nativePage(int kind)
         // reaction is no part of the page.
         lib.com_quenlark_foto_TwainHandler_acquireImage0(jvm.env(), nullptr);
         for (const DWORD start = GetTickCount(); !scanning.dsm.sourceWindow() && GetTickCount() - start < 10000;)
-            SwitchToThread();
+            Sleep(1);
         PostMessageA(scanning.dsm.sourceWindow(), standin::kScanButton, 0, 0);
         // Polls a millisecond apart, the worker's core left to the worker.
         auto poll = [&]() -> jint {
