@@ -327,7 +327,7 @@ void nativePage(int kind)
         rises.push_back(workingSetRise(body) / shape.size());
         clean();
     };
-    for (int round = 0; round < (shortRun ? 1 : 9); ++round) {
+    for (int round = 0; round < (shortRun ? 1 : 15); ++round) {
         const bool floorFirst = round % 2;
         timed(floorFirst ? floor : library, floorFirst ? floorTimes : libraryTimes);
         timed(floorFirst ? library : floor, floorFirst ? libraryTimes : floorTimes);
