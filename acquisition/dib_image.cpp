@@ -1,5 +1,6 @@
 #include "acquisition/dib_image.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace dovrikna {
@@ -54,7 +55,7 @@ std::uint64_t strideOf(std::uint64_t width, unsigned bits)
 
 } // namespace
 
-bool readDibLayout(const void* dib, std::size_t size, DibLayout& layout)
+bool readDibHeader(const void* dib, std::size_t size, DibLayout& layout)
 {
     layout = DibLayout();
     const auto* bytes = static_cast<const unsigned char*>(dib);
@@ -87,8 +88,7 @@ bool readDibLayout(const void* dib, std::size_t size, DibLayout& layout)
     const std::uint64_t rows = height < 0 ? -static_cast<std::int64_t>(height) : height;
     const std::uint64_t pixelBytes = stride * rows;
     if (pixelBytes > kMaxDibPixelBytes || paletteBytes > kMaxDibPixelBytes) return false;
-    const std::uint64_t end = paletteOffset + paletteBytes + pixelBytes;
-    if (end > size) return false;
+    if (paletteOffset + paletteBytes > size) return false;
 
     layout.width = width;
     layout.rows = static_cast<std::int32_t>(rows);
@@ -105,20 +105,25 @@ bool readDibLayout(const void* dib, std::size_t size, DibLayout& layout)
     return true;
 }
 
-std::vector<unsigned char> bmpFileFromDib(const void* dib, std::size_t size)
+bool readDibLayout(const void* dib, std::size_t size, DibLayout& layout)
 {
-    DibLayout layout;
-    if (!readDibLayout(dib, size, layout)) return {};
-    const auto* bytes = static_cast<const unsigned char*>(dib);
+    // The pixels fit after the parts before them: both are below 2^31 each.
+    if (readDibHeader(dib, size, layout) && layout.pixelBytes <= size - layout.pixelsOffset) return true;
+    layout = DibLayout();
+    return false;
+}
 
+std::vector<unsigned char> bmpFileHead(const void* dib, const DibLayout& layout)
+{
+    const auto* bytes = static_cast<const unsigned char*>(dib);
     const std::size_t masks = layout.masksOffset ? 12 : 0;
     const std::size_t pixelsAt = kFileHeaderSize + kInfoHeaderSize + masks + layout.paletteBytes;
-    std::vector<unsigned char> file(pixelsAt + layout.pixelBytes);
-    unsigned char* out = file.data();
+    std::vector<unsigned char> head(pixelsAt);
+    unsigned char* out = head.data();
 
     out[0] = 'B';
     out[1] = 'M';
-    write32(out + 2, static_cast<std::uint32_t>(file.size()));
+    write32(out + 2, static_cast<std::uint32_t>(pixelsAt + layout.pixelBytes));
     write32(out + 10, static_cast<std::uint32_t>(pixelsAt));
 
     // The later headers' extra fields (colour space, profile) are dropped:
@@ -131,18 +136,54 @@ std::vector<unsigned char> bmpFileFromDib(const void* dib, std::size_t size)
     write32(header + kBiSizeImage, static_cast<std::uint32_t>(layout.pixelBytes));
     if (masks) std::memcpy(header + kInfoHeaderSize, bytes + layout.masksOffset, masks);
     std::memcpy(header + kInfoHeaderSize + masks, bytes + layout.paletteOffset, layout.paletteBytes);
+    return head;
+}
 
-    const unsigned char* pixels = bytes + layout.pixelsOffset;
-    unsigned char* target = out + pixelsAt;
-    for (std::int32_t row = 0; row < layout.rows; ++row) {
-        const std::int32_t from = layout.topDown ? layout.rows - 1 - row : row;
-        std::memcpy(target + static_cast<std::size_t>(row) * layout.stride,
-                    pixels + static_cast<std::size_t>(from) * layout.stride, layout.stride);
+std::size_t rowsPerBand(const DibLayout& layout, std::size_t bandBytes)
+{
+    const std::size_t rows = layout.stride ? bandBytes / layout.stride : 0;
+    if (rows < 1) return 1;
+    return rows < std::size_t(layout.rows) ? rows : std::size_t(layout.rows);
+}
+
+bool writeBmpOfDib(const void* dib, std::size_t size, std::size_t bandBytes, const BmpSink& sink)
+{
+    DibLayout layout;
+    if (!readDibLayout(dib, size, layout)) return false;
+    const std::vector<unsigned char> head = bmpFileHead(dib, layout);
+    if (!sink(head.data(), head.size())) return false;
+
+    const unsigned char* pixels = static_cast<const unsigned char*>(dib) + layout.pixelsOffset;
+    if (!layout.topDown) return sink(pixels, layout.pixelBytes);
+
+    // Top-down rows are gathered bottom row first into a band, so that the
+    // file needs neither a copy of the image nor a write per row.
+    const std::size_t perBand = rowsPerBand(layout, bandBytes);
+    std::vector<unsigned char> band(perBand * layout.stride);
+    for (std::size_t written = 0; written < std::size_t(layout.rows);) {
+        const std::size_t count = std::min(perBand, std::size_t(layout.rows) - written);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t from = layout.rows - 1 - (written + i);
+            std::memcpy(band.data() + i * layout.stride, pixels + from * layout.stride, layout.stride);
+        }
+        if (!sink(band.data(), count * layout.stride)) return false;
+        written += count;
     }
+    return true;
+}
+
+std::vector<unsigned char> bmpFileFromDib(const void* dib, std::size_t size)
+{
+    std::vector<unsigned char> file;
+    const bool whole = writeBmpOfDib(dib, size, kBmpBandBytes, [&](const unsigned char* bytes, std::size_t count) {
+        file.insert(file.end(), bytes, bytes + count);
+        return true;
+    });
+    if (!whole) file.clear();
     return file;
 }
 
-std::vector<unsigned char> dibForBitmap(std::int32_t width, std::int32_t height, int bitsPerPixel)
+std::vector<unsigned char> bitmapDibHeader(std::int32_t width, std::int32_t height, int bitsPerPixel)
 {
     if (width <= 0 || height == 0 || height == INT32_MIN || bitsPerPixel <= 0 || bitsPerPixel > 32) return {};
     const unsigned bits = bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 ? bitsPerPixel : 24;
@@ -151,7 +192,7 @@ std::vector<unsigned char> dibForBitmap(std::int32_t width, std::int32_t height,
     if (pixelBytes > kMaxDibPixelBytes) return {};
     const std::size_t paletteBytes = bits <= 8 ? (std::size_t(1) << bits) * 4 : 0;
 
-    std::vector<unsigned char> dib(kInfoHeaderSize + paletteBytes + static_cast<std::size_t>(pixelBytes));
+    std::vector<unsigned char> dib(kInfoHeaderSize + paletteBytes);
     unsigned char* header = dib.data();
     write32(header + kBiSize, kInfoHeaderSize);
     write32(header + kBiWidth, static_cast<std::uint32_t>(width));

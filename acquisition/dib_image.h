@@ -1,12 +1,13 @@
 // The image of a native transfer: a device-independent bitmap (DIB) that a
 // source hands over in memory, checked against the memory that holds it and
-// written out as a BMP file. No Windows header: the checks also run natively
-// under the sanitizers, on any bytes at all.
+// written out as a BMP file from where it lies. No Windows header: the checks
+// also run natively under the sanitizers, on any bytes at all.
 #ifndef DOVRIKNA_ACQUISITION_DIB_IMAGE_H
 #define DOVRIKNA_ACQUISITION_DIB_IMAGE_H
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace dovrikna {
@@ -37,25 +38,49 @@ struct DibLayout {
     std::size_t pixelBytes = 0;
 };
 
-// Reads the layout of a packed DIB of `size` bytes. False when the header is
-// not a BITMAPINFOHEADER or a later one, the width is not positive, the height
-// is zero, the bit depth is not 1, 4, 8, 16, 24 or 32, the compression is not
-// BI_RGB (or BI_BITFIELDS at 16 or 32 bits), the palette is larger than the
-// depth allows, or header, masks, palette and pixels need more than `size`
-// bytes. Nothing beyond `size` is read.
+// Reads the layout of a DIB from its header, masks and palette alone, the
+// first `size` bytes. False when the header is not a BITMAPINFOHEADER or a
+// later one, the width is not positive, the height is zero, the bit depth is
+// not 1, 4, 8, 16, 24 or 32, the compression is not BI_RGB (or BI_BITFIELDS
+// at 16 or 32 bits), the palette is larger than the depth allows or than
+// `size` holds, or the pixels would pass kMaxDibPixelBytes.
+bool readDibHeader(const void* dib, std::size_t size, DibLayout& layout);
+
+// Reads the layout of a packed DIB of `size` bytes: what readDibHeader
+// refuses, and a DIB whose pixels need more than `size` bytes, are refused.
+// Nothing beyond `size` is read.
 bool readDibLayout(const void* dib, std::size_t size, DibLayout& layout);
 
-// The BMP file of a packed DIB: file header, a BITMAPINFOHEADER with a
-// positive height, the masks and the palette as given, the rows bottom-up.
-// Empty when readDibLayout refuses the DIB.
+// The bytes of the BMP file before its pixels: the file header, a
+// BITMAPINFOHEADER with a positive height, the masks and the palette as given.
+std::vector<unsigned char> bmpFileHead(const void* dib, const DibLayout& layout);
+
+// Rows of this layout in a band of about `bandBytes` (one at least, the
+// image's rows at most).
+std::size_t rowsPerBand(const DibLayout& layout, std::size_t bandBytes);
+
+// Takes the bytes of a file in order; false stops the writing.
+using BmpSink = std::function<bool(const unsigned char* bytes, std::size_t count)>;
+
+// How much of an image is held at once while it is written out.
+constexpr std::size_t kBmpBandBytes = std::size_t(4) << 20;
+
+// Gives `sink` the BMP file of a packed DIB without a copy of the image: the
+// head, then the rows bottom-up: a bottom-up DIB's pixels in one piece from
+// where they lie, a top-down DIB's rows reversed into bands of about
+// `bandBytes`. False when readDibLayout refuses the DIB or `sink` fails.
+bool writeBmpOfDib(const void* dib, std::size_t size, std::size_t bandBytes, const BmpSink& sink);
+
+// The BMP file of a packed DIB in memory, as writeBmpOfDib gives it. Empty
+// when readDibLayout refuses the DIB.
 std::vector<unsigned char> bmpFileFromDib(const void* dib, std::size_t size);
 
-// A packed DIB to receive the pixels of a bitmap known by its width, height
-// and bits per pixel (what the platform reports of a bitmap handle): a
-// bottom-up BITMAPINFOHEADER, room for the palette (1, 4 and 8 bits keep their
-// depth) and the pixels (deeper bitmaps are asked for at 24 bits). Empty when
-// the dimensions or the depth are not ones a DIB can have.
-std::vector<unsigned char> dibForBitmap(std::int32_t width, std::int32_t height, int bitsPerPixel);
+// The header of a DIB to receive the pixels of a bitmap known by its width,
+// height and bits per pixel (what the platform reports of a bitmap handle): a
+// bottom-up BITMAPINFOHEADER and room for the palette (1, 4 and 8 bits keep
+// their depth; deeper bitmaps are asked for at 24 bits). Empty when the
+// dimensions or the depth are not ones a DIB can have.
+std::vector<unsigned char> bitmapDibHeader(std::int32_t width, std::int32_t height, int bitsPerPixel);
 
 } // namespace dovrikna
 

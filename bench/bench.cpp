@@ -10,6 +10,8 @@
 #include <mfreadwrite.h>
 #include <mftransform.h>
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -475,6 +477,142 @@ void pageFlow()
     std::fflush(stdout);
 }
 
+// The highest working set while `body` runs, sampled by a thread of its own,
+// above the level before it: the peak of a page whose image stays whole for
+// most of its transfer.
+double workingSetRise(const std::function<void()>& body)
+{
+    auto workingSet = [] {
+        PROCESS_MEMORY_COUNTERS counters = {sizeof counters};
+        GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+        return static_cast<double>(counters.WorkingSetSize);
+    };
+    const double before = workingSet();
+    std::atomic<bool> running{true};
+    std::atomic<double> highest{before};
+    std::thread sampler([&] {
+        while (running.load()) {
+            highest.store(std::max(highest.load(), workingSet()));
+            Sleep(1);
+        }
+    });
+    body();
+    highest.store(std::max(highest.load(), workingSet()));
+    running.store(false);
+    sampler.join();
+    return highest.load() - before;
+}
+
+// One native page of a source without file transfer, a 24-bit A4 page at
+// 600 dpi: acquireImage0 until the page's path and then STATUS_FINISHED,
+// against the floor, the source's own work in this process (its block made
+// and filled as the stand-in makes it) and one write of the image behind a
+// file header into a new file. Time, and the working set's rise in image sizes.
+void nativePage(int kind)
+{
+    LibraryUnderTest lib;
+    fakejvm::FakeJvm jvm;
+    instrument::Scanning scanning(lib, jvm);
+    const std::string folder = twaintest::useFreshTempDirectory("bench-native");
+    if (!lib.loaded() || !scanning.loadManager()) return fail("library or stand-in manager");
+    scanning.script->xferMech = {dovrikna::TWRC_SUCCESS, dovrikna::TWON_ENUMERATION, 1, 1, {dovrikna::TWSX_NATIVE}};
+    const standin::NativeImage image = {kind, 4960, 7016, 24, 0, 0, 0};
+    const standin::NativeDibShape shape(image);
+    standin::Transfer transfer = instrument::page(dovrikna::TWRC_FAILURE, 0);
+    transfer.native = image;
+
+    bool pageOk = true;
+    const std::function<void()> library = [&] {
+        scanning.setTransfers(&transfer, 1);
+        // The scan button as soon as the source's window is up: the user's
+        // reaction is no part of the page.
+        lib.com_quenlark_foto_TwainHandler_acquireImage0(jvm.env(), nullptr);
+        for (const DWORD start = GetTickCount(); !scanning.dsm.sourceWindow() && GetTickCount() - start < 10000;)
+            Sleep(1);
+        PostMessageA(scanning.dsm.sourceWindow(), standin::kScanButton, 0, 0);
+        // Polls a millisecond apart, the worker's core left to the worker.
+        auto poll = [&]() -> jint {
+            for (const DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(1)) {
+                const jint status = lib.com_quenlark_foto_TwainHandler_queryImageFile0(jvm.env(), nullptr);
+                if (status != instrument::kPending && status != instrument::kIdle) return status;
+            }
+            return instrument::kPending;
+        };
+        pageOk = pageOk && poll() == instrument::kSignalled;
+        const std::string path = scanning.takePath();
+        pageOk = pageOk && poll() == instrument::kFinished && !path.empty();
+    };
+    const std::string floorFile = folder + "floor.bmp";
+    const std::function<void()> floor = [&] {
+        unsigned char fileHeader[14 + 40] = {'B', 'M'};
+        std::vector<unsigned char> header(shape.headerBytes());
+        standin::writeNativeHeader(image, header.data());
+        HGLOBAL block = nullptr;
+        HBITMAP bitmap = nullptr;
+        unsigned char* dib = nullptr;
+        if (kind == 1) {
+            block = GlobalAlloc(GMEM_MOVEABLE, shape.size());
+            dib = static_cast<unsigned char*>(GlobalLock(block));
+            std::memcpy(dib, header.data(), header.size());
+            standin::writeNativePixels(image, 1, dib + header.size());
+        } else {
+            void* bits = nullptr;
+            bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(header.data()), DIB_RGB_COLORS, &bits,
+                                      nullptr, 0);
+            standin::writeNativePixels(image, 1, static_cast<unsigned char*>(bits));
+            dib = static_cast<unsigned char*>(bits);
+        }
+        HANDLE file = CreateFileA(floorFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        DWORD written = 0;
+        if (kind == 1) {
+            WriteFile(file, fileHeader, 14, &written, nullptr);
+            WriteFile(file, dib, static_cast<DWORD>(shape.size()), &written, nullptr);
+            GlobalUnlock(block);
+            GlobalFree(block);
+        } else {
+            // A bitmap's header is not in its memory: it goes with the file header.
+            std::memcpy(fileHeader + 14, header.data(), 40);
+            WriteFile(file, fileHeader, sizeof fileHeader, &written, nullptr);
+            WriteFile(file, dib, static_cast<DWORD>(shape.size() - shape.headerBytes()), &written, nullptr);
+            DeleteObject(bitmap);
+        }
+        CloseHandle(file);
+    };
+    auto clean = [&] {
+        DeleteFileA(floorFile.c_str());
+        DeleteFileA((folder + "kel0.bmp").c_str());
+    };
+
+    std::vector<double> libraryTimes, floorTimes, libraryMemory, floorMemory;
+    auto timed = [&](const std::function<void()>& body, std::vector<double>& times) {
+        const double start = nowMicroseconds();
+        body();
+        times.push_back(nowMicroseconds() - start);
+        clean();
+    };
+    auto peak = [&](const std::function<void()>& body, std::vector<double>& rises) {
+        rises.push_back(workingSetRise(body) / shape.size());
+        clean();
+    };
+    for (int round = 0; round < (shortRun ? 1 : 15); ++round) {
+        const bool floorFirst = round % 2;
+        timed(floorFirst ? floor : library, floorFirst ? floorTimes : libraryTimes);
+        timed(floorFirst ? library : floor, floorFirst ? libraryTimes : floorTimes);
+        peak(floorFirst ? floor : library, floorFirst ? floorMemory : libraryMemory);
+        peak(floorFirst ? library : floor, floorFirst ? libraryMemory : floorMemory);
+    }
+    RemoveDirectoryA(folder.c_str());
+    if (!pageOk) return fail("a native page was not handed over");
+    const char* name = kind == 1 ? "global-memory DIB" : "bitmap handle";
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "native page 4960x7016x24, %s", name);
+    report(figure, libraryTimes, floorTimes, 1.3);
+    const double rise = median(libraryMemory);
+    std::printf("%-46s %9.2f DIBs %9.2f DIBs %12s   goal <= 1.1 DIBs%s\n", "  peak working set above the start", rise,
+                median(floorMemory), "", rise > 1.1 ? "  MISSED" : "");
+    std::fflush(stdout);
+}
+
 // The temp name of a page with K leftover kel*.tif files, against one
 // enumeration of kel*.tif in that folder.
 void tempNames()
@@ -556,7 +694,11 @@ int main(int argc, char** argv)
         thumbnailGrab(false);
         thumbnailFirstGrab();
     }
-    if (wanted("pages")) pageHandOver();
+    if (wanted("pages")) {
+        nativePage(1);
+        nativePage(2);
+        pageHandOver();
+    }
     if (wanted("flow")) pageFlow();
     if (wanted("names")) tempNames();
     // Last: back-to-back loads and unloads can still bring the process down.

@@ -3,6 +3,8 @@
 // twain_32=n,b) while the test plays the Java side and the user.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -99,6 +101,59 @@ TEST_F(Scanning, FileTakenWhileTheSourcesDialogIsUpIsFollowedByTheNext)
     EXPECT_EQ(kSignalled, statusDuringDialog);
     EXPECT_EQ(temp + "kel0.tif", first);
     EXPECT_EQ((Names{temp + "kel1.tif"}), collect());
+}
+
+TEST_F(Scanning, PageOf200MegabytesComesNativelyInEitherKindOfHandle)
+{
+    // A 24-bit A4 page at 1,200 dpi or so. The process holds the source's
+    // block (in one piece of its address space) and the library a few bands.
+    const long width = 7000, rows = 10000, stride = 21000;
+    MEMORYSTATUSEX memory = {sizeof memory};
+    GlobalMemoryStatusEx(&memory);
+    const ULONGLONG needed = 2ULL * stride * rows;
+    if (memory.ullAvailPhys < needed || memory.ullAvailVirtual < needed)
+        GTEST_SKIP() << "the machine has " << (memory.ullAvailPhys >> 20) << " MB free and the process "
+                     << (memory.ullAvailVirtual >> 20) << " MB of address space: a 200 MB page needs twice that";
+
+    PROCESS_MEMORY_COUNTERS before = {sizeof before};
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+    for (const NativeImage image : {NativeImage{1, width, rows, 24, 0, 0, 0}, NativeImage{2, width, -rows, 24, 0, 0, 0}}) {
+        SCOPED_TRACE(image.kind == 1 ? "global memory, bottom-up" : "bitmap, top-down");
+        Transfer page = {TWRC_SUCCESS, TWRC_FAILURE, TWRC_SUCCESS, 0, 0, "", 0};
+        page.native = image;
+        setTransfers({page});
+        acquire();
+        pressScan();
+        const Names paths = collect();
+        ASSERT_EQ((Names{temp + "kel0.bmp"}), paths);
+
+        // The rows bottom-up, each as the source made it, read back a row at a time.
+        HANDLE file = CreateFileA(paths[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        LARGE_INTEGER size = {};
+        GetFileSizeEx(file, &size);
+        EXPECT_EQ(54 + LONGLONG(stride) * rows, size.QuadPart);
+        std::vector<unsigned char> head(54), row(stride), expected(stride);
+        DWORD read = 0;
+        ReadFile(file, head.data(), 54, &read, nullptr);
+        EXPECT_EQ(rows, *reinterpret_cast<LONG*>(&head[22])) << "bottom-up";
+        long wrong = -1;
+        for (long r = 0; r < rows && wrong < 0; ++r) {
+            writeNativeRow(image.height < 0 ? rows - 1 - r : r, stride, 1, expected.data());
+            if (!ReadFile(file, row.data(), stride, &read, nullptr) || read != DWORD(stride) || row != expected)
+                wrong = r;
+        }
+        CloseHandle(file);
+        DeleteFileA(paths[0].c_str());
+        EXPECT_EQ(-1, wrong) << "the first row from the bottom that differs";
+
+        // No copy of the image: the source's block and little more.
+        PROCESS_MEMORY_COUNTERS after = {sizeof after};
+        GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
+        EXPECT_LE(double(after.PeakWorkingSetSize) - double(before.WorkingSetSize), 1.1 * stride * rows)
+            << "peak " << (after.PeakWorkingSetSize >> 20) << " MB, " << (before.WorkingSetSize >> 20)
+            << " MB before the first page";
+    }
 }
 
 TEST_F(Scanning, AcquisitionRequestedAndPolledWhileAPathWaitsStillHandsItOver)

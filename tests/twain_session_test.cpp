@@ -940,22 +940,106 @@ TEST_F(Session, RefusedFileSetupTakesThePageNatively)
     expectBmpOf(temp + "kel0.bmp", image, 1);
 }
 
+// A small disk under the BMP files this program writes: its WriteFile calls
+// to a .bmp file (the library's, linked in) write what still fits and then
+// fail as on a full disk. The import is patched while the object lives.
+class SmallDisk {
+public:
+    explicit SmallDisk(long room) : slot_(importSlot("WriteFile"))
+    {
+        room_ = room;
+        if (room < 0 || !slot_) return;
+        original_ = reinterpret_cast<WriteFileProc>(*slot_);
+        patch(reinterpret_cast<void*>(&write));
+    }
+    ~SmallDisk()
+    {
+        if (original_) patch(reinterpret_cast<void*>(original_));
+    }
+    bool patched() const { return original_ != nullptr; }
+
+private:
+    using WriteFileProc = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+
+    static BOOL WINAPI write(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
+    {
+        // The temp folders of the cases nest deep: room for any path.
+        std::vector<wchar_t> path(32768);
+        const DWORD length = GetFinalPathNameByHandleW(file, path.data(), DWORD(path.size()), 0);
+        if (length < 4 || length >= path.size() || lstrcmpiW(path.data() + length - 4, L".bmp") != 0)
+            return original_(file, bytes, count, written, overlapped);
+        const DWORD fits = std::min<DWORD>(count, static_cast<DWORD>(room_));
+        room_ -= fits;
+        if (!original_(file, bytes, fits, written, overlapped)) return FALSE;
+        if (fits == count) return TRUE;
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+
+    // This program's import address table entry of a kernel32 function.
+    static void** importSlot(const char* name)
+    {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(
+            base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+        for (; import->Name; ++import) {
+            if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), "kernel32.dll") != 0) continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<void**>(base + import->FirstThunk);
+            for (int i = 0; names[i].u1.AddressOfData; ++i) {
+                if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) continue;
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) == 0) return &slots[i];
+            }
+        }
+        return nullptr;
+    }
+
+    void patch(void* target)
+    {
+        DWORD protection;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+        *slot_ = target;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+    }
+
+    void** slot_;
+    static long room_;
+    static WriteFileProc original_;
+};
+long SmallDisk::room_ = 0;
+SmallDisk::WriteFileProc SmallDisk::original_ = nullptr;
+
 TEST_F(Session, BadNativeImageFailsItsPageAndTheCompletedOnesAreHandedOver)
 {
-    const NamedImage bads[] = {
-        {"header claims more rows than the block holds", {1, 5, 3, 24, 0, 0, -32}},
-        {"zero width", {1, 0, 3, 24, 0, 0, 0}},
-        {"negative width", {1, -5, 3, 24, 0, 0, 0}},
-        {"2 bits", {1, 8, 2, 2, 0, 0, 0}},
-        {"run-length compression", {1, 8, 2, 8, 1, 0, 0}},
-        {"JPEG compression", {1, 8, 2, 24, 4, 0, 0}},
-        {"no image at all", {0, 0, 0, 0, 0, 0, 0}},
+    struct BadPage {
+        const char* name;
+        NativeImage image;
+        long diskRoom; // bytes the disk takes of the page's file; -1: no limit
+    };
+    const BadPage bads[] = {
+        {"header claims more rows than the block holds", {1, 5, 3, 24, 0, 0, -32}, -1},
+        {"zero width", {1, 0, 3, 24, 0, 0, 0}, -1},
+        {"negative width", {1, -5, 3, 24, 0, 0, 0}, -1},
+        {"2 bits", {1, 8, 2, 2, 0, 0, 0}, -1},
+        {"run-length compression", {1, 8, 2, 8, 1, 0, 0}, -1},
+        {"JPEG compression", {1, 8, 2, 24, 4, 0, 0}, -1},
+        {"no image at all", {0, 0, 0, 0, 0, 0, 0}, -1},
+        {"disk full before the file header", {1, 5, 3, 24, 0, 0, 0}, 0},
+        {"disk full within the palette", {1, 7, 3, 8, 0, 0, 0}, 54 + 100},
+        {"disk full within the rows", {1, 5, 3, 24, 0, 0, 0}, 54 + 20},
+        {"disk full within the rows, top-down", {1, 5, -3, 24, 0, 0, 0}, 54 + 20},
+        {"bitmap, disk full within the rows", {2, 5, -3, 24, 0, 0, 0}, 54 + 20},
+        {"disk full at the last byte", {1, 5, 3, 24, 0, 0, 0}, 54 + 16 * 3 - 1},
     };
     createSession(owner);
-    for (const NamedImage& bad : bads) {
+    for (const BadPage& bad : bads) {
         SCOPED_TRACE(bad.name);
         std::string folder = useFreshTempDirectory("badnative");
         setTransfers({done(2), notAsFile(1, bad.image), done(0)});
+        SmallDisk disk(bad.diskRoom);
+        ASSERT_TRUE(bad.diskRoom < 0 || disk.patched()) << "WriteFile is not imported by this program";
         size_t from = mark();
         acquire();
         scan();

@@ -123,14 +123,19 @@ std::string problemsOf(const TwainStandin& dsm)
 
 std::string useFreshTempDirectory(const char* name)
 {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
+    // Beside the earlier ones, in the temp folder the program started with:
+    // folders made in each other would pass MAX_PATH after a dozen.
+    static const std::string base = [] {
+        char path[MAX_PATH] = "";
+        GetTempPathA(MAX_PATH, path);
+        return std::string(path);
+    }();
     // A folder that did not exist before: no file of an earlier test is in it.
     std::string directory;
     for (unsigned n = GetTickCount(), tries = 0; tries < 1000; ++n, ++tries) {
         char unique[32];
         std::snprintf(unique, sizeof unique, "-%lu-%u", GetCurrentProcessId(), n);
-        directory = std::string(base) + name + unique + "\\";
+        directory = base + name + unique + "\\";
         if (CreateDirectoryA(directory.c_str(), nullptr)) break;
     }
     SetEnvironmentVariableA("TMP", directory.c_str());

@@ -121,6 +121,28 @@ TEST(DibImage, EveryShapeIsWrittenBottomUpWithItsPaletteAndMasks)
         for (std::size_t row = 0; row < rows; ++row)
             for (std::size_t i = 0; i < stride; ++i)
                 ASSERT_EQ(rows - row, file[pixelsAt + row * stride + i]) << "row " << row;
+
+        // Written in pieces (bands of one row, of a row and a bit, of three
+        // rows), the file is the same; a sink that fails stops the writing.
+        for (std::size_t band : {std::size_t(0), stride + 1, 3 * stride}) {
+            for (std::size_t failAt = 0; failAt < 4; ++failAt) {
+                Bytes pieces;
+                std::size_t calls = 0;
+                const bool whole = writeBmpOfDib(dib.data(), dib.size(), band, [&](const unsigned char* bytes,
+                                                                                    std::size_t count) {
+                    pieces.insert(pieces.end(), bytes, bytes + count);
+                    return ++calls != failAt;
+                });
+                if (!whole) {
+                    EXPECT_EQ(failAt, calls) << "band " << band << ": writes after a failed one";
+                    continue;
+                }
+                EXPECT_TRUE(file == pieces) << "band " << band << ", " << calls << " pieces";
+                const std::size_t perBand = band / stride ? band / stride : 1;
+                const std::size_t expected = shape.height < 0 ? (rows + perBand - 1) / perBand : 1;
+                EXPECT_EQ(1 + expected, calls) << "band " << band << ": the head, then the rows";
+            }
+        }
     }
 }
 
@@ -170,37 +192,40 @@ TEST(DibImage, BitmapsAreAskedForAtTheirDepthOrAt24Bits)
         std::int32_t width, height;
         int bits;
         int askedBits; // 0: refused
-        std::size_t size;
+        std::size_t headerBytes, pixelBytes;
     };
     const Row rows[] = {
-        {3, 2, 24, 24, 40 + 12 * 2},
-        {5, -3, 32, 24, 40 + 16 * 3},
-        {2, 2, 16, 24, 40 + 8 * 2},
-        {9, 1, 1, 1, 40 + 8 + 4},
-        {3, 3, 4, 4, 40 + 64 + 4 * 3},
-        {2, 2, 8, 8, 40 + 1024 + 4 * 2},
-        {0, 1, 24, 0, 0},
-        {-1, 1, 24, 0, 0},
-        {1, 0, 24, 0, 0},
-        {1, INT32_MIN, 24, 0, 0},
-        {1, 1, 0, 0, 0},
-        {1, 1, 33, 0, 0},
-        {100000, 100000, 24, 0, 0},
+        {3, 2, 24, 24, 40, 12 * 2},
+        {5, -3, 32, 24, 40, 16 * 3},
+        {2, 2, 16, 24, 40, 8 * 2},
+        {9, 1, 1, 1, 40 + 8, 4},
+        {3, 3, 4, 4, 40 + 64, 4 * 3},
+        {2, 2, 8, 8, 40 + 1024, 4 * 2},
+        {7000, 10000, 24, 24, 40, 21000 * 10000},
+        {0, 1, 24, 0, 0, 0},
+        {-1, 1, 24, 0, 0, 0},
+        {1, 0, 24, 0, 0, 0},
+        {1, INT32_MIN, 24, 0, 0, 0},
+        {1, 1, 0, 0, 0, 0},
+        {1, 1, 33, 0, 0, 0},
+        {100000, 100000, 24, 0, 0, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.width << "x" << row.height << "x" << row.bits);
-        Bytes dib = dibForBitmap(row.width, row.height, row.bits);
+        Bytes header = bitmapDibHeader(row.width, row.height, row.bits);
         if (!row.askedBits) {
-            EXPECT_TRUE(dib.empty());
+            EXPECT_TRUE(header.empty());
             continue;
         }
-        ASSERT_EQ(row.size, dib.size());
+        ASSERT_EQ(row.headerBytes, header.size()) << "the header and the palette, no pixels";
         DibLayout layout;
-        ASSERT_TRUE(readDibLayout(dib.data(), dib.size(), layout)) << "the request is a DIB of its own";
+        ASSERT_TRUE(readDibHeader(header.data(), header.size(), layout)) << "the request is a DIB header of its own";
         EXPECT_EQ(row.askedBits, layout.bitCount);
         EXPECT_FALSE(layout.topDown) << "asked for bottom-up";
         EXPECT_EQ(row.width, layout.width);
         EXPECT_EQ(row.height < 0 ? -row.height : row.height, layout.rows);
+        EXPECT_EQ(row.pixelBytes, layout.pixelBytes);
+        EXPECT_FALSE(readDibLayout(header.data(), header.size(), layout)) << "no room for the pixels";
     }
 }
 

@@ -106,25 +106,33 @@ void writeFile(const std::string& path, int page)
     CloseHandle(file);
 }
 
-// The page's image as the transfer's script shapes it, in a handle of its kind.
+// The page's image as the transfer's script shapes it, in a handle of its
+// kind, made where it stays: the source's own memory is the image once.
 HANDLE makeImage(const NativeImage& image, int page)
 {
-    std::vector<unsigned char> dib = nativeDib(image, page);
+    const NativeDibShape shape(image);
     if (image.kind == 2) {
+        std::vector<unsigned char> header(shape.headerBytes());
+        writeNativeHeader(image, header.data());
         void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(dib.data()), DIB_RGB_COLORS, &bits,
-                                          nullptr, 0);
+        HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(header.data()), DIB_RGB_COLORS,
+                                          &bits, nullptr, 0);
         if (!bitmap) return nullptr;
-        BITMAP info;
-        GetObjectA(bitmap, sizeof info, &info);
-        std::size_t pixels = static_cast<std::size_t>(info.bmWidthBytes) * info.bmHeight;
-        std::memcpy(bits, dib.data() + dib.size() - pixels, pixels);
+        writeNativePixels(image, page, static_cast<unsigned char*>(bits));
         return bitmap;
     }
-    std::size_t size = dib.size() + image.sizeChange;
+    const std::size_t size = shape.size() + image.sizeChange;
     HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, size);
     if (!handle) return nullptr;
-    std::memcpy(GlobalLock(handle), dib.data(), std::min(size, dib.size()));
+    auto* block = static_cast<unsigned char*>(GlobalLock(handle));
+    if (image.sizeChange < 0) {
+        // A block cut short: as much of the DIB as it holds.
+        const std::vector<unsigned char> dib = nativeDib(image, page);
+        std::memcpy(block, dib.data(), size);
+    } else {
+        writeNativeHeader(image, block);
+        writeNativePixels(image, page, block + shape.headerBytes());
+    }
     GlobalUnlock(handle);
     return handle;
 }

@@ -91,14 +91,24 @@ struct Script {
 
 // The packed DIB of a native image of page `page`: a BITMAPINFOHEADER, the
 // palette (entry i is i*3, i*5, i*7, 0) and the pixels, byte k of row r in
-// memory being r*29 + k*7 + page*53.
-inline std::vector<unsigned char> nativeDib(const NativeImage& image, int page)
+// memory being r*29 + k*7 + page*53. Built in place, so that a large page
+// costs the source no more than its block.
+struct NativeDibShape {
+    explicit NativeDibShape(const NativeImage& image)
+        : rows(image.height < 0 ? -long(image.height) : long(image.height)),
+          stride(((image.width > 0 ? image.width : 1) * long(image.bits) + 31) / 32 * 4),
+          colors(image.colorsUsed ? image.colorsUsed : image.bits <= 8 ? 1L << image.bits : 0)
+    {
+    }
+    std::size_t headerBytes() const { return 40 + colors * 4; }
+    std::size_t size() const { return headerBytes() + std::size_t(stride) * rows; }
+    long rows, stride, colors;
+};
+
+// The header and the palette, headerBytes() of them.
+inline void writeNativeHeader(const NativeImage& image, unsigned char* dib)
 {
-    const long rows = image.height < 0 ? -long(image.height) : long(image.height);
-    const long width = image.width > 0 ? image.width : 1;
-    const long stride = (width * image.bits + 31) / 32 * 4;
-    const long colors = image.colorsUsed ? image.colorsUsed : image.bits <= 8 ? 1L << image.bits : 0;
-    std::vector<unsigned char> dib(40 + colors * 4 + stride * rows);
+    const NativeDibShape shape(image);
     BITMAPINFOHEADER header = {};
     header.biSize = sizeof header;
     header.biWidth = image.width;
@@ -107,15 +117,32 @@ inline std::vector<unsigned char> nativeDib(const NativeImage& image, int page)
     header.biBitCount = image.bits;
     header.biCompression = image.compression;
     header.biClrUsed = image.colorsUsed;
-    std::memcpy(dib.data(), &header, sizeof header);
-    for (long i = 0; i < colors; ++i) {
+    std::memcpy(dib, &header, sizeof header);
+    for (long i = 0; i < shape.colors; ++i) {
         dib[40 + i * 4] = static_cast<unsigned char>(i * 3);
         dib[40 + i * 4 + 1] = static_cast<unsigned char>(i * 5);
         dib[40 + i * 4 + 2] = static_cast<unsigned char>(i * 7);
+        dib[40 + i * 4 + 3] = 0;
     }
-    unsigned char* pixels = dib.data() + 40 + colors * 4;
-    for (long r = 0; r < rows; ++r)
-        for (long k = 0; k < stride; ++k) pixels[r * stride + k] = static_cast<unsigned char>(r * 29 + k * 7 + page * 53);
+}
+
+// One row of pixels as it lies in memory, `stride` bytes.
+inline void writeNativeRow(long r, long stride, int page, unsigned char* row)
+{
+    for (long k = 0; k < stride; ++k) row[k] = static_cast<unsigned char>(r * 29 + k * 7 + page * 53);
+}
+
+inline void writeNativePixels(const NativeImage& image, int page, unsigned char* pixels)
+{
+    const NativeDibShape shape(image);
+    for (long r = 0; r < shape.rows; ++r) writeNativeRow(r, shape.stride, page, pixels + std::size_t(r) * shape.stride);
+}
+
+inline std::vector<unsigned char> nativeDib(const NativeImage& image, int page)
+{
+    std::vector<unsigned char> dib(NativeDibShape(image).size());
+    writeNativeHeader(image, dib.data());
+    writeNativePixels(image, page, dib.data() + NativeDibShape(image).headerBytes());
     return dib;
 }
 
