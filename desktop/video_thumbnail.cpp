@@ -130,7 +130,7 @@ HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
 
     // A detector that grabs no frames at all (Wine's) answers E_NOTIMPL to
     // GetBitmapBits even before it has a file; told that now, the grab skips
-    // put_Filename, which opens the file at a cost larger than Media
+    // put_Filename, which opens the file at a cost near that of Media
     // Foundation's whole read in a process's first grab. A detector that can
     // grab answers this call with nothing to fill and no file otherwise, and
     // goes on as ever.
