@@ -128,6 +128,15 @@ HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
     if (FAILED(hr)) return hr;
     if (!detector) return E_NOINTERFACE;
 
+    // A detector that grabs no frames at all (Wine's) answers E_NOTIMPL to
+    // GetBitmapBits even before it has a file; told that now, the grab skips
+    // put_Filename, which opens the file at a cost near that of Media
+    // Foundation's whole read in a process's first grab. A detector that can
+    // grab answers this call with nothing to fill and no file otherwise, and
+    // goes on as ever.
+    FrameCall early{detector.get(), nullptr, 0, 0, E_UNEXPECTED};
+    if (callGuarded(&callFrame, &early) && early.result == E_NOTIMPL) return E_NOTIMPL;
+
     unique_bstr fileName;
     hr = makePathBstr(path, fileName);
     if (FAILED(hr)) return hr;
@@ -183,8 +192,7 @@ HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
 }
 
 // Set once the platform's detector answered E_NOTIMPL (Wine's grabs no
-// frames, after opening the file at a cost of about 80 ms): it is not asked
-// again.
+// frames): it is not made again.
 std::atomic<bool> detectorCannotGrab{false};
 
 // The detector first; where it gives no frame (under Wine it never does, and

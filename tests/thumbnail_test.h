@@ -15,6 +15,9 @@
 #include "media_det_registration.h"
 #include "standins/media_detector_standin.h"
 
+// The call that asks a new detector, before it has a file, whether it grabs frames at all.
+const std::string kEarlyGrab = "GetBitmapBits(0, null, null, 0, 0)";
+
 // {73647561-0000-0010-8000-00AA00389B71}, the major type 'auds'
 constexpr GUID kMediaTypeAudio = {0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 // {05589F81-C356-11CE-BF01-00AA0055595A}
@@ -94,7 +97,7 @@ protected:
     // The calls of a grab whose video stream is stream number `video`.
     static std::vector<std::string> grabCalls(const std::string& name, int video, int width, int height)
     {
-        std::vector<std::string> lines = {"put_Filename(L\"" + name + "\")", "get_OutputStreams"};
+        std::vector<std::string> lines = {kEarlyGrab, "put_Filename(L\"" + name + "\")", "get_OutputStreams"};
         for (int i = 0; i <= video; ++i) {
             lines.push_back("put_CurrentStream(" + std::to_string(i) + ")");
             lines.push_back("get_StreamType");

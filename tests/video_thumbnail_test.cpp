@@ -104,7 +104,7 @@ TEST_F(ThumbnailTest, TheEmptyPathWithAnEmptyCacheGoesToTheDetector)
     jintArray size = jvm.newIntArray({7, 7});
     jbyteArray pixels = jvm.newByteArray(junk(30));
     EXPECT_EQ(-1, thumbnail("", size, pixels));
-    EXPECT_EQ((std::vector<std::string>{"put_Filename(L\"\")", "destroyed"}), log());
+    EXPECT_EQ((std::vector<std::string>{kEarlyGrab, "put_Filename(L\"\")", "destroyed"}), log());
     EXPECT_EQ((std::vector<jint>{7, 7}), jvm.ints(size));
     EXPECT_EQ(junk(30), jvm.bytes(pixels));
 }
@@ -154,7 +154,7 @@ TEST_F(ThumbnailTest, AStreamThatFailsToTellItsTypeIsNoVideoStream)
     video(8, 8);
     standinFail(kStepStreamType, E_FAIL);
     EXPECT_EQ(-1, thumbnail(clip, jvm.newIntArray({8, 8}), jvm.newByteArray(junk(192))));
-    EXPECT_EQ((std::vector<std::string>{"put_Filename(L\"" + clip + "\")", "get_OutputStreams",
+    EXPECT_EQ((std::vector<std::string>{kEarlyGrab, "put_Filename(L\"" + clip + "\")", "get_OutputStreams",
                                         "put_CurrentStream(0)", "get_StreamType", "destroyed"}),
               log());
 }
@@ -207,7 +207,7 @@ TEST_F(ThumbnailTest, FilesWithoutAUsableVideoStreamGiveMinusOne)
         jintArray size = jvm.newIntArray({8, 8});
         jbyteArray pixels = jvm.newByteArray(junk(192));
         EXPECT_EQ(-1, thumbnail(clip, size, pixels));
-        std::vector<std::string> expected = {"put_Filename(L\"" + clip + "\")", "get_OutputStreams"};
+        std::vector<std::string> expected = {kEarlyGrab, "put_Filename(L\"" + clip + "\")", "get_OutputStreams"};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         expected.push_back("destroyed");
         EXPECT_EQ(expected, log());
@@ -224,7 +224,7 @@ TEST_F(ThumbnailTest, EveryFailingDetectorStepGivesMinusOneAndFreesWhatItTook)
         size_t calls; // how many calls of a full grab happen, destroyed excluded
     };
     const Case cases[] = {
-        {kStepPutFilename, 1}, {kStepOutputStreams, 2}, {kStepSizeQuery, 6}, {kStepFrame, 7}};
+        {kStepPutFilename, 2}, {kStepOutputStreams, 3}, {kStepSizeQuery, 7}, {kStepFrame, 8}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
         standinReset();
@@ -394,7 +394,7 @@ TEST_F(ThumbnailTest, AWideNameThatCannotBeAllocatedGivesMinusOne)
     jbyteArray pixels = jvm.newByteArray(junk(24));
     EXPECT_EQ(-1, thumbnail(path, size, pixels));
     EXPECT_GE(spy().failed(), 1) << "the BSTR was not allocated through the COM allocator";
-    EXPECT_EQ((std::vector<std::string>{"destroyed"}), log());
+    EXPECT_EQ((std::vector<std::string>{kEarlyGrab, "destroyed"}), log());
     EXPECT_EQ(1, standinCreated());
     EXPECT_EQ((std::vector<jint>{4, 2}), jvm.ints(size));
     EXPECT_EQ(kJniCalls, jvm.calls());
@@ -555,6 +555,34 @@ TEST_F(ThumbnailTest, MediaFoundationIsLeftAloneWhileTheDetectorGivesTheFrame)
     EXPECT_NE(nullptr, GetModuleHandleA("mfplat.dll"));
     // A detector that cannot grab frames (E_NOTIMPL) is not made again; one
     // that failed otherwise is, as the earlier tests show.
+    const int created = standinCreated();
+    EXPECT_EQ(-1, thumbnail("C:\\videos\\other.avi", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+    EXPECT_EQ(created, standinCreated());
+}
+
+} // namespace
+
+namespace {
+
+// A new detector is asked for a frame before it has a file. Only E_NOTIMPL
+// (Wine's answer to every such call) ends its part there, before the file is
+// opened, and it is not made again; any other answer (a working detector has
+// no file yet) leaves the grab as it was. E_NOTIMPL comes last for that reason.
+TEST_F(ThumbnailTest, OnlyAnEarlyNotImplementedLeavesTheDetectorBeforeTheFile)
+{
+    for (HRESULT early : {E_POINTER, E_INVALIDARG, E_FAIL, E_NOTIMPL}) {
+        SCOPED_TRACE(::testing::Message() << std::hex << early);
+        standinReset();
+        video(4, 2);
+        standinFail(kStepUnopened, early);
+        const std::string path = early == E_NOTIMPL ? "C:\\videos\\missing.mp4" : existing("early.avi");
+        jbyteArray pixels = jvm.newByteArray(junk(24));
+        EXPECT_EQ(early == E_NOTIMPL ? -1 : 0, thumbnail(path, jvm.newIntArray({4, 2}), pixels));
+        const std::vector<std::string> skipped = {kEarlyGrab, "destroyed"};
+        EXPECT_EQ(early == E_NOTIMPL ? skipped : grabCalls(path, 0, 4, 2), log());
+        if (early != E_NOTIMPL) EXPECT_EQ(standinPixel(23), static_cast<BYTE>(jvm.bytes(pixels)[23]));
+    }
+    EXPECT_NE(nullptr, GetModuleHandleA("mfplat.dll")) << "the path went on to Media Foundation";
     const int created = standinCreated();
     EXPECT_EQ(-1, thumbnail("C:\\videos\\other.avi", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
     EXPECT_EQ(created, standinCreated());

@@ -33,6 +33,7 @@ TEST_F(WineMediaDetTest, WinesDetectorKnowsTheClipButGrabsNoFrameSoMediaFoundati
     dovrikna::IMediaDet* detector = nullptr;
     ASSERT_EQ(S_OK, CoCreateInstance(dovrikna::kClsidMediaDet, nullptr, CLSCTX_INPROC_SERVER,
                                      dovrikna::kIidMediaDet, reinterpret_cast<void**>(&detector)));
+    EXPECT_EQ(E_NOTIMPL, detector->GetBitmapBits(0.0, nullptr, nullptr, 0, 0)) << "asked before it has a file";
     const std::wstring wide(clip_.begin(), clip_.end());
     BSTR name = SysAllocString(wide.c_str());
     EXPECT_EQ(S_OK, detector->put_Filename(name));

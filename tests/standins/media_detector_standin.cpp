@@ -203,6 +203,7 @@ public:
         std::snprintf(line, sizeof line, "GetBitmapBits(%g, %s, %s, %ld, %ld)", time, size ? "size" : "null",
                       buffer ? "buffer" : "null", static_cast<long>(width), static_cast<long>(height));
         log(line);
+        if (!opened_ && FAILED(script.results[kStepUnopened])) return script.results[kStepUnopened];
         if (width < 0 || height < 0) return E_INVALIDARG;
         // A DIB's rows: bottom row first, each padded to 4 bytes.
         const size_t rowBytes = 3u * static_cast<size_t>(width), stride = (rowBytes + 3) & ~size_t{3};

@@ -21,6 +21,7 @@ enum StandinStep {
     kStepStreamMediaType, // every get_StreamMediaType call
     kStepSizeQuery,       // GetBitmapBits without a buffer
     kStepFrame,           // GetBitmapBits with a buffer
+    kStepUnopened,        // GetBitmapBits before put_Filename succeeded
     kStepCount
 };
 
