@@ -53,7 +53,12 @@ const DWORD kQueueTimeoutMs = 5000;
 
 HWND createTwainWindow(DWORD style, HWND parent)
 {
-    HWND window = CreateWindowExA(0, kTwainWindowClass, kTwainWindowTitle, style, 0, 0, 1, 1, parent,
+    // A child is made without notifying its parent: the notice is sent, and
+    // the parent's thread (the application's UI thread) may not answer for
+    // seconds. The worker would wait for it, and an unload meanwhile for the
+    // worker.
+    const DWORD exStyle = parent ? WS_EX_NOPARENTNOTIFY : 0;
+    HWND window = CreateWindowExA(exStyle, kTwainWindowClass, kTwainWindowTitle, style, 0, 0, 1, 1, parent,
                                   nullptr, moduleInstance, nullptr);
     twainWindow.store(window);
     return window;
@@ -161,9 +166,9 @@ void noteThreadAttach()
     if (workerThreadId.load() == GetCurrentThreadId()) workerAttached.store(true);
 }
 
-void stopTwainWorker()
+bool stopTwainWorker()
 {
-    if (!workerThread) return;
+    if (!workerThread) return true;
     noteUnloading();
     if (!workerAttached.load()) {
         // It has run none of the library's code, and runs this APC before its
@@ -181,7 +186,7 @@ void stopTwainWorker()
                                    reinterpret_cast<LPCSTR>(&stopTwainWorker), &self);
                 workerThread.reset();
                 workerThreadId.store(0);
-                return;
+                return false;
             }
             // It has just parked: the signal is a step away.
             WaitForSingleObject(workerStopped.get(), INFINITE);
@@ -189,6 +194,7 @@ void stopTwainWorker()
     }
     workerThread.reset();
     workerThreadId.store(0);
+    return true;
 }
 
 void postToWorker(UINT message)
