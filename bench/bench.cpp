@@ -125,11 +125,12 @@ void loadAndUnload()
                               nullptr, nullptr, nullptr);
     if (!main) return fail("the main window");
 
-    enum { kWhole, kLoad, kToLoop, kUnload, kFloor, kCom, kThread, kWindowThread, kManager, kHooks, kCount };
+    enum { kWhole, kLoad, kToLoop, kUnload, kFloor, kCom, kThread, kWindowThread, kQueueThread, kManager, kHooks, kCount };
     const char* names[kCount] = {"load, worker in its loop, unload", "  LoadLibrary", "  until the worker's loop",
                                  "  FreeLibrary", "empty DLL: LoadLibrary + FreeLibrary",
                                  "step: CoInitialize + CoUninitialize", "step: a thread's start and end",
-                                 "step: thread + queue + child window, ended", "step: TWAIN_32.DLL load + free",
+                                 "step: thread + queue + child window, ended", "step: thread + queue, no window",
+                                 "step: TWAIN_32.DLL load + free",
                                  "step: three message hooks set and removed"};
     std::vector<double> times[kCount];
     bool ok = true;
@@ -171,17 +172,22 @@ void loadAndUnload()
             WaitForSingleObject(thread, INFINITE);
             CloseHandle(thread);
         });
-        timed(kWindowThread, [&] {
-            DWORD id = 0;
-            HANDLE thread = CreateThread(nullptr, 0, threadWithChildWindow, main, 0, &id);
-            HWND child = nullptr;
-            for (int spin = 0; !child && spin < 200000; ++spin)
-                if (!(child = FindWindowExA(main, nullptr, "bench_child", nullptr))) SwitchToThread();
-            if (child) SendMessageA(child, WM_NULL, 0, 0);
-            PostThreadMessageA(id, WM_QUIT, 0, 0);
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        });
+        // With a parent the thread makes its child window; without one it
+        // makes none (a child needs a parent) and only waits in its loop.
+        for (HWND parent : {main, HWND()}) {
+            timed(parent ? kWindowThread : kQueueThread, [&] {
+                DWORD id = 0;
+                HANDLE thread = CreateThread(nullptr, 0, threadWithChildWindow, parent, 0, &id);
+                HWND child = nullptr;
+                for (int spin = 0; parent && !child && spin < 200000; ++spin)
+                    if (!(child = FindWindowExA(main, nullptr, "bench_child", nullptr))) SwitchToThread();
+                if (child) SendMessageA(child, WM_NULL, 0, 0);
+                // Posted until the queue exists and takes it.
+                while (!PostThreadMessageA(id, WM_QUIT, 0, 0)) SwitchToThread();
+                WaitForSingleObject(thread, INFINITE);
+                CloseHandle(thread);
+            });
+        }
         timed(kManager, [] {
             if (HMODULE manager = LoadLibraryA("TWAIN_32.DLL")) FreeLibrary(manager);
         });
