@@ -2,21 +2,20 @@
 
 #include <windows.h>
 
-#include "frame/library.h"
-
 namespace dovrikna {
 
 namespace {
-bool held = false; // TwainWorker's alone
+HMODULE held = nullptr; // TwainWorker's alone
 } // namespace
 
 void keepLibraryMappedWhile(bool needed)
 {
-    if (needed == held) return;
+    if (needed == (held != nullptr)) return;
     if (needed) {
         HMODULE self = nullptr;
-        held = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                  reinterpret_cast<LPCSTR>(&keepLibraryMappedWhile), &self) != FALSE;
+        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                               reinterpret_cast<LPCSTR>(&keepLibraryMappedWhile), &self))
+            held = self;
         return;
     }
     // The reference may be the last: its FreeLibrary then runs the unload,
@@ -25,11 +24,11 @@ void keepLibraryMappedWhile(bool needed)
     // is FreeLibrary itself, system code that returns into the system.
     HANDLE giver = CreateThread(nullptr, 0,
                                 reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(&FreeLibrary)),
-                                moduleInstance, 0, nullptr);
+                                held, 0, nullptr);
     // Without that thread the library stays mapped, as safe as before.
     if (!giver) return;
     CloseHandle(giver);
-    held = false;
+    held = nullptr;
 }
 
 } // namespace dovrikna
