@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "acquisition/loader_lock.h"
+
 namespace dovrikna {
 
 namespace {
@@ -12,10 +14,10 @@ void keepLibraryMappedWhile(bool needed)
 {
     if (needed == (held != nullptr)) return;
     if (needed) {
+        // Taking the reference takes the loader lock, which an unload that
+        // has begun holds while it waits for this thread.
         HMODULE self = nullptr;
-        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                               reinterpret_cast<LPCSTR>(&keepLibraryMappedWhile), &self))
-            held = self;
+        if (referenceUnlessUnloading(reinterpret_cast<const void*>(&keepLibraryMappedWhile), &self)) held = self;
         return;
     }
     // The reference may be the last: its FreeLibrary then runs the unload,
