@@ -114,6 +114,38 @@ bool forwardsToLauncher()
     return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
+// The loader lock, which the loading thread holds here, as the process
+// block names it (its offset is the same on every NT); null on Windows
+// 95/98/Me, whose process block is another.
+volatile LONG* loaderLockCount()
+{
+    if (forwardsToLauncher()) return nullptr;
+    BYTE* teb = reinterpret_cast<BYTE*>(NtCurrentTeb());
+    BYTE* peb = *reinterpret_cast<BYTE**>(teb + (sizeof(void*) == 8 ? 0x60 : 0x30));
+    auto* lock = *reinterpret_cast<RTL_CRITICAL_SECTION**>(peb + (sizeof(void*) == 8 ? 0x110 : 0xA0));
+    return lock ? &lock->LockCount : nullptr;
+}
+
+LONG loaderLockContention()
+{
+    volatile LONG* count = loaderLockCount();
+    return count ? *count : 0;
+}
+
+// A new thread first sets itself up inside the system, then waits for the
+// loader lock to announce itself to the loaded modules. A process that ends
+// while a thread is still setting itself up can die with it (Wine 8, 32-bit:
+// SIGSEGV in the new thread's signal handling, 3 exits in 200 right after
+// a load with a new wineserver). So the load returns only once the
+// worker waits for the lock, or after a short while whatever it does.
+void waitForLoaderLockWaiter(LONG contention)
+{
+    volatile LONG* count = loaderLockCount();
+    const DWORD kWaitMs = 200;
+    for (DWORD start = GetTickCount(); count && *count == contention && GetTickCount() - start < kWaitMs;)
+        Sleep(0);
+}
+
 DWORD WINAPI twainWorkerMain(void*)
 {
     // Any message call makes the thread's queue; before it exists, requests
@@ -156,9 +188,11 @@ void startTwainWorker()
     queueReady.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     workerStopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
+    const LONG contention = loaderLockContention();
     DWORD id = 0;
     workerThread.reset(CreateThread(nullptr, 0, twainWorkerMain, nullptr, 0, &id));
     workerThreadId.store(workerThread ? id : 0);
+    if (workerThread) waitForLoaderLockWaiter(contention);
 }
 
 void noteThreadAttach()
