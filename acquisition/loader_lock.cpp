@@ -82,4 +82,12 @@ FARPROC loadUnlessUnloading(const char* fileName, const char* entryName, HMODULE
     return *module ? GetProcAddress(*module, entryName) : nullptr;
 }
 
+bool referenceUnlessUnloading(const void* address, HMODULE* module)
+{
+    *module = nullptr;
+    LoaderLockUnlessUnloading loader;
+    return loader.held() &&
+           GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<LPCSTR>(address), module);
+}
+
 } // namespace dovrikna

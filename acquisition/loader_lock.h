@@ -17,4 +17,8 @@ bool unloadUnderWay();
 // waits for the worker. Then nothing is loaded, and the result is null.
 FARPROC loadUnlessUnloading(const char* fileName, const char* entryName, HMODULE* module);
 
+// One more reference to the module holding `address`, on the same terms:
+// false, and no reference, when an unload is under way.
+bool referenceUnlessUnloading(const void* address, HMODULE* module);
+
 } // namespace dovrikna

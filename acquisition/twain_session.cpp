@@ -12,6 +12,7 @@
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
+#include "frame/library_hold.h"
 
 namespace dovrikna {
 
@@ -125,29 +126,6 @@ std::string systemDirectory()
     return length == 0 || length >= MAX_PATH ? std::string() : std::string(buffer, length);
 }
 #endif
-
-// Once a manager stays open beyond a request (a source open and enabled, or
-// a start that failed halfway), taking it down would call into the manager
-// and its source, which free modules and so need the loader lock. An unload
-// of this library holds that lock and would wait for them: instead the
-// library's code stays mapped from then on (a later FreeLibrary does not
-// unload it, and the unload sequence does not run), and the worker keeps the
-// conversation going.
-void keepLibraryMapped()
-{
-    static bool pinned = false;
-    HMODULE self = nullptr;
-    if (!pinned)
-        pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                                    reinterpret_cast<LPCSTR>(&keepLibraryMapped), &self) != FALSE;
-}
-
-// Once a manager stays open beyond a request (a source open and enabled, or
-// a start that failed halfway), taking it down would call into the manager
-// and its source, which free modules and so need the loader lock. An unload
-// of this library holds that lock and would wait for them: instead the
-// library's code stays mapped from then on (a later FreeLibrary does not
-// unload it), and the worker keeps the conversation going.
 
 } // namespace
 
@@ -269,6 +247,11 @@ void openDsm()
     HWND parent = session->ownerWindow;
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent);
     session->dsmOpen = code == TWRC_SUCCESS;
+    // While a manager is open (and its sources with it), taking it down would
+    // call into the manager and its source, which free modules and so need
+    // the loader lock that an unload of this library holds: the library stays
+    // mapped until the manager is closed again.
+    keepLibraryMappedWhile(session->dsmOpen != 0);
     if (!session->dsmOpen) showMessage(*session, kConnectFailed);
 }
 
@@ -284,6 +267,9 @@ void closeDsm()
     TW_UINT16 code = callDsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
     session->dsmOpen = 0;
     if (code != TWRC_SUCCESS) showMessage(*session, kCloseFailed);
+    // After the message box: an unload that this may start waits for the
+    // worker's loop.
+    keepLibraryMappedWhile(false);
 }
 
 bool chooseSource(bool useDefault)
@@ -386,7 +372,6 @@ void startAcquisition()
     // than polling for ever. Pages still being handed over end the
     // hand-over themselves.
     if (!started && !session->handOverOpen) applyReport(TWM_ACQUIRE_FAILED);
-    if (session->dsmOpen) keepLibraryMapped();
 }
 
 void finishAcquisition()

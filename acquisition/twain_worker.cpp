@@ -57,7 +57,12 @@ const DWORD kQueueTimeoutMs = 5000;
 
 HWND createTwainWindow(DWORD style, HWND parent)
 {
-    HWND window = CreateWindowExA(0, kTwainWindowClass, kTwainWindowTitle, style, 0, 0, 1, 1, parent,
+    // A child is made without notifying its parent: the notice is sent, and
+    // the parent's thread (the application's UI thread) may not answer for
+    // seconds. The worker would wait for it, and an unload meanwhile for the
+    // worker.
+    const DWORD exStyle = parent ? WS_EX_NOPARENTNOTIFY : 0;
+    HWND window = CreateWindowExA(exStyle, kTwainWindowClass, kTwainWindowTitle, style, 0, 0, 1, 1, parent,
                                   nullptr, moduleInstance, nullptr);
     twainWindow.store(window);
     return window;
@@ -113,6 +118,38 @@ bool forwardsToLauncher()
     return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
+// The loader lock, which the loading thread holds here, as the process
+// block names it (its offset is the same on every NT); null on Windows
+// 95/98/Me, whose process block is another.
+volatile LONG* loaderLockCount()
+{
+    if (forwardsToLauncher()) return nullptr;
+    BYTE* teb = reinterpret_cast<BYTE*>(NtCurrentTeb());
+    BYTE* peb = *reinterpret_cast<BYTE**>(teb + (sizeof(void*) == 8 ? 0x60 : 0x30));
+    auto* lock = *reinterpret_cast<RTL_CRITICAL_SECTION**>(peb + (sizeof(void*) == 8 ? 0x110 : 0xA0));
+    return lock ? &lock->LockCount : nullptr;
+}
+
+LONG loaderLockContention()
+{
+    volatile LONG* count = loaderLockCount();
+    return count ? *count : 0;
+}
+
+// A new thread first sets itself up inside the system, then waits for the
+// loader lock to announce itself to the loaded modules. A process that ends
+// while a thread is still setting itself up can die with it (Wine 8, 32-bit:
+// SIGSEGV in the new thread's signal handling, 3 exits in 200 right after
+// a load with a new wineserver). So the load returns only once the
+// worker waits for the lock, or after a short while whatever it does.
+void waitForLoaderLockWaiter(LONG contention)
+{
+    volatile LONG* count = loaderLockCount();
+    const DWORD kWaitMs = 200;
+    for (DWORD start = GetTickCount(); count && *count == contention && GetTickCount() - start < kWaitMs;)
+        Sleep(0);
+}
+
 DWORD WINAPI twainWorkerMain(void*)
 {
     // Any message call makes the thread's queue; before it exists, requests
@@ -156,9 +193,11 @@ void startTwainWorker()
     queueSeenReady.store(false);
     workerStopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
+    const LONG contention = loaderLockContention();
     DWORD id = 0;
     workerThread.reset(CreateThread(nullptr, 0, twainWorkerMain, nullptr, 0, &id));
     workerThreadId.store(workerThread ? id : 0);
+    if (workerThread) waitForLoaderLockWaiter(contention);
 }
 
 void noteThreadAttach()
@@ -166,9 +205,9 @@ void noteThreadAttach()
     if (workerThreadId.load() == GetCurrentThreadId()) workerAttached.store(true);
 }
 
-void stopTwainWorker()
+bool stopTwainWorker()
 {
-    if (!workerThread) return;
+    if (!workerThread) return true;
     noteUnloading();
     if (!workerAttached.load()) {
         // It has run none of the library's code, and runs this APC before its
@@ -186,7 +225,7 @@ void stopTwainWorker()
                                    reinterpret_cast<LPCSTR>(&stopTwainWorker), &self);
                 workerThread.reset();
                 workerThreadId.store(0);
-                return;
+                return false;
             }
             // It has just parked: the signal is a step away.
             WaitForSingleObject(workerStopped.get(), INFINITE);
@@ -194,6 +233,7 @@ void stopTwainWorker()
     }
     workerThread.reset();
     workerThreadId.store(0);
+    return true;
 }
 
 void postToWorker(UINT message)

@@ -12,8 +12,9 @@ void startTwainWorker();
 // Ends the worker's loop and has the thread end itself, so that the library's
 // code can be unmapped while the process goes on. Runs under the loader lock:
 // it never waits for the thread's exit, which needs that lock, and never
-// terminates the thread.
-void stopTwainWorker();
+// terminates the thread. False when the worker did not stop in time and the
+// library's code stays mapped for it.
+bool stopTwainWorker();
 
 // DLL_THREAD_ATTACH: notes when it is the worker's, which from then on may
 // run the library's code.

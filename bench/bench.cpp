@@ -9,6 +9,7 @@
 #include <mfidl.h>
 #include <mfreadwrite.h>
 #include <mftransform.h>
+#include <objbase.h>
 
 #include <psapi.h>
 
@@ -89,32 +90,139 @@ void measure(int rounds, int batch, const std::function<void()>& library, const 
     }
 }
 
-// LoadLibrary + FreeLibrary of the library, against an empty DLL, and each
-// half on its own. Runs while nothing else holds the library, so that each
-// load is a real one.
+// LoadLibrary + FreeLibrary of the library, with its worker let reach its
+// loop in between, against an empty DLL; then where the time goes: each step
+// that the load and unload sequences take, alone, in the same rounds. Runs
+// while nothing else holds the library, so that each load is a real one.
+DWORD WINAPI threadThatEnds(void*)
+{
+    return 0;
+}
+
+// The worker's own start and end without the rest: a message queue, a hidden
+// child window of the main window, and the end of both on WM_QUIT.
+DWORD WINAPI threadWithChildWindow(void* parent)
+{
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    HWND window = CreateWindowExA(WS_EX_NOPARENTNOTIFY, "bench_child", "", WS_CHILD, 0, 0, 1, 1,
+                                  static_cast<HWND>(parent), nullptr, nullptr, nullptr);
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    DestroyWindow(window);
+    return 0;
+}
+
+LRESULT CALLBACK passHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void loadAndUnload()
 {
-    std::vector<double> library[3], floor[3]; // load + unload, load, unload
-    bool loaded = true;
-    auto cycle = [&](const char* file, std::vector<double>* times) {
+    // The application's main window, so that the worker makes TwainWindow:
+    // a message sent to that window is answered once the worker is in its loop.
+    WNDCLASSA mainClass = {};
+    mainClass.lpfnWndProc = DefWindowProcA;
+    mainClass.lpszClassName = "com.quenlark.ui.Dovrik";
+    RegisterClassA(&mainClass);
+    WNDCLASSA childClass = {};
+    childClass.lpfnWndProc = DefWindowProcA;
+    childClass.lpszClassName = "bench_child";
+    RegisterClassA(&childClass);
+    HWND main = CreateWindowA(mainClass.lpszClassName, "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                              nullptr, nullptr, nullptr);
+    if (!main) return fail("the main window");
+
+    enum { kWhole, kLoad, kToLoop, kUnload, kFloor, kCom, kThread, kWindowThread, kQueueThread, kManager, kHooks, kCount };
+    const char* names[kCount] = {"load, worker in its loop, unload", "  LoadLibrary", "  until the worker's loop",
+                                 "  FreeLibrary", "empty DLL: LoadLibrary + FreeLibrary",
+                                 "step: CoInitialize + CoUninitialize", "step: a thread's start and end",
+                                 "step: thread + queue + child window, ended", "step: thread + queue, no window",
+                                 "step: TWAIN_32.DLL load + free",
+                                 "step: three message hooks set and removed"};
+    std::vector<double> times[kCount];
+    bool ok = true;
+    auto timed = [&](int figure, const std::function<void()>& body) {
         const double start = nowMicroseconds();
-        HMODULE module = LoadLibraryA(file);
-        const double middle = nowMicroseconds();
-        loaded = loaded && module;
+        body();
+        times[figure].push_back(nowMicroseconds() - start);
+    };
+    auto library = [&] {
+        const double start = nowMicroseconds();
+        HMODULE module = LoadLibraryA("dovrikna.dll");
+        const double loaded = nowMicroseconds();
+        HWND twainWindow = nullptr;
+        for (int spin = 0; module && !twainWindow && spin < 200000; ++spin) {
+            twainWindow = FindWindowExA(main, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr);
+            if (!twainWindow) SwitchToThread();
+        }
+        if (twainWindow) SendMessageA(twainWindow, WM_NULL, 0, 0);
+        const double inLoop = nowMicroseconds();
+        ok = ok && module && twainWindow;
         FreeLibrary(module);
         const double end = nowMicroseconds();
-        times[0].push_back(end - start);
-        times[1].push_back(middle - start);
-        times[2].push_back(end - middle);
+        times[kWhole].push_back(end - start);
+        times[kLoad].push_back(loaded - start);
+        times[kToLoop].push_back(inLoop - loaded);
+        times[kUnload].push_back(end - inLoop);
     };
-    for (int round = 0; round < (shortRun ? 2 : 21); ++round) {
-        cycle(round % 2 ? "bench_empty.dll" : "dovrikna.dll", round % 2 ? floor : library);
-        cycle(round % 2 ? "dovrikna.dll" : "bench_empty.dll", round % 2 ? library : floor);
+    auto steps = [&] {
+        timed(kFloor, [&] {
+            HMODULE module = LoadLibraryA("bench_empty.dll");
+            ok = ok && module;
+            FreeLibrary(module);
+        });
+        timed(kCom, [] {
+            if (SUCCEEDED(CoInitialize(nullptr))) CoUninitialize();
+        });
+        timed(kThread, [] {
+            HANDLE thread = CreateThread(nullptr, 0, threadThatEnds, nullptr, 0, nullptr);
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        });
+        // With a parent the thread makes its child window; without one it
+        // makes none (a child needs a parent) and only waits in its loop.
+        for (HWND parent : {main, HWND()}) {
+            timed(parent ? kWindowThread : kQueueThread, [&] {
+                DWORD id = 0;
+                HANDLE thread = CreateThread(nullptr, 0, threadWithChildWindow, parent, 0, &id);
+                HWND child = nullptr;
+                for (int spin = 0; parent && !child && spin < 200000; ++spin)
+                    if (!(child = FindWindowExA(main, nullptr, "bench_child", nullptr))) SwitchToThread();
+                if (child) SendMessageA(child, WM_NULL, 0, 0);
+                // Posted until the queue exists and takes it.
+                while (!PostThreadMessageA(id, WM_QUIT, 0, 0)) SwitchToThread();
+                WaitForSingleObject(thread, INFINITE);
+                CloseHandle(thread);
+            });
+        }
+        timed(kManager, [] {
+            if (HMODULE manager = LoadLibraryA("TWAIN_32.DLL")) FreeLibrary(manager);
+        });
+        timed(kHooks, [] {
+            HHOOK hooks[] = {SetWindowsHookExA(WH_GETMESSAGE, passHook, nullptr, GetCurrentThreadId()),
+                             SetWindowsHookExA(WH_CALLWNDPROC, passHook, nullptr, GetCurrentThreadId()),
+                             SetWindowsHookExA(WH_CALLWNDPROCRET, passHook, nullptr, GetCurrentThreadId())};
+            for (HHOOK hook : hooks) UnhookWindowsHookEx(hook);
+        });
+    };
+    for (int round = 0; round < (shortRun ? 2 : 201); ++round) {
+        if (round % 2) {
+            steps();
+            library();
+        } else {
+            library();
+            steps();
+        }
     }
-    if (!loaded) return fail("LoadLibrary of dovrikna.dll or bench_empty.dll");
-    report("LoadLibrary + FreeLibrary", library[0], floor[0], 3.0);
-    report("  LoadLibrary alone", library[1], floor[1], 3.0);
-    report("  FreeLibrary alone", library[2], floor[2], 3.0);
+    DestroyWindow(main);
+    if (!ok) return fail("LoadLibrary of dovrikna.dll or bench_empty.dll, or no TwainWindow");
+    const double floor = median(times[kFloor]);
+    report(names[kWhole], times[kWhole], times[kFloor], 3.0);
+    for (int figure = kLoad; figure < kCount; ++figure)
+        std::printf("%-46s %12.2f us %12s    %8.2fx\n", names[figure], median(times[figure]), "",
+                    floor > 0 ? median(times[figure]) / floor : 0);
+    std::fflush(stdout);
 }
 
 // A cache hit of getVideoThumbnail0, against copying the same bytes between

@@ -6,6 +6,7 @@
 #include "desktop/mail.h"
 #include "desktop/thumbnail_cache.h"
 #include "frame/library.h"
+#include "frame/runtime_semaphores.h"
 
 namespace dovrikna {
 
@@ -26,6 +27,7 @@ void detachThisThreadFromTheRuntime()
 
 void onProcessAttach(HINSTANCE instance)
 {
+    noteRuntimeStarted();
     moduleInstance = instance;
     openConversationLog(instance);
     if (conversationLogOn) listenToReports();
@@ -68,8 +70,9 @@ void onProcessDetach(bool processTerminating)
 
     if (processTerminating) return;
     // The worker must be gone before the library's code is unmapped.
-    stopTwainWorker();
+    const bool workerStopped = stopTwainWorker();
     detachThisThreadFromTheRuntime();
+    if (workerStopped) closeRuntimeSemaphores();
 }
 
 } // namespace dovrikna

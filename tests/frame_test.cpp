@@ -252,15 +252,8 @@ TEST(FrameLifecycle, BackToBackLoadsAndUnloadsLeaveNothingBehind)
     EXPECT_TRUE(settles([&] { return resources::moduleReferences(L"TWAIN_32.DLL") == twainBefore; }))
         << "TWAIN_32.DLL references: " << resources::moduleReferences(L"TWAIN_32.DLL") << ", " << twainBefore
         << " before";
-    // A few handles of the system's own (caches, the loader's) may come. On
-    // x86 the static runtime's unwinder also keeps one per load: registering
-    // the library's unwind tables makes the lock guarding them, a semaphore
-    // under mingw's win32 thread model, and nothing closes it (x64 unwinds
-    // through the system's tables and registers nothing).
-    const long runtimeCost = sizeof(void*) == 4 ? cycles : 0;
-    EXPECT_TRUE(settles([&] {
-        return resources::kernelHandlesOfThisProcess() <= before.kernelHandles + runtimeCost + 5;
-    }))
+    // A few handles of the system's own (caches, the loader's) may come; none per load.
+    EXPECT_TRUE(settles([&] { return resources::kernelHandlesOfThisProcess() <= before.kernelHandles + 5; }))
         << resources::kernelHandlesOfThisProcess() << " kernel handles, " << before.kernelHandles << " before";
     EXPECT_EQ(before.windows, resources::windowsOfThisProcess());
     std::printf("kernel handles %d before, %d after; TWAIN_32.DLL references %d before, %d after\n",

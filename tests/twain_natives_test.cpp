@@ -6,6 +6,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -260,6 +261,55 @@ TEST_F(Scanning, UnloadWithASourceOpenLeavesItOpenWithoutWaitingForTheLoader)
     ASSERT_NE(nullptr, thread);
     EXPECT_TRUE(GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE) << "the worker was ended";
     CloseHandle(thread);
+}
+
+// Frees the library while the Launcher's window stands by, then sees the
+// whole unload sequence run once the manager is closed: the notice, the
+// worker's end and the module's unmapping.
+void expectUnloadSequence(LibraryUnderTest& lib, DWORD worker, const std::function<void()>& closeManager)
+{
+    WNDCLASSA launcherClass = {};
+    launcherClass.lpfnWndProc = DefWindowProcA;
+    launcherClass.lpszClassName = "QUENLARK_LAUNCHER_CLS_NAME";
+    RegisterClassA(&launcherClass);
+    HWND launcher = CreateWindowA(launcherClass.lpszClassName, "QUENLARK_LAUNCHER_WIN_NAME", WS_OVERLAPPED, 0, 0, 10,
+                                  10, nullptr, nullptr, nullptr, nullptr);
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, worker);
+    ASSERT_NE(nullptr, thread);
+    const DWORD start = GetTickCount();
+    lib.unload();
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    closeManager();
+    MSG notice = {};
+    EXPECT_TRUE(waitUntil([&] { return PeekMessageA(&notice, launcher, 1025, 1025, PM_REMOVE) != FALSE; }))
+        << "the Launcher was not told";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000)) << "the worker stayed";
+    EXPECT_TRUE(waitUntil([] { return GetModuleHandleA("dovrikna.dll") == nullptr; })) << "the library stayed mapped";
+    CloseHandle(thread);
+    DestroyWindow(launcher);
+}
+
+TEST_F(Scanning, FreedAfterAScanTheLibraryRunsItsUnloadSequence)
+{
+    setTransfers({done(0)});
+    acquire();
+    pressScan();
+    EXPECT_EQ((Names{temp + "kel0.tif"}), collect());
+    expectUnloadSequence(lib, worker, [] {});
+}
+
+TEST_F(Scanning, FreedWithASourceOpenTheLibraryUnloadsWhenTheUserClosesIt)
+{
+    acquire();
+    ASSERT_TRUE(waitUntil([&] { return dsm.sourceWindow() != nullptr; }));
+    expectUnloadSequence(lib, worker, [&] {
+        Sleep(100);
+        EXPECT_NE(nullptr, GetModuleHandleA("dovrikna.dll")) << "unmapped with the source open";
+        PostMessageA(dsm.sourceWindow(), kCloseButton, 0, 0);
+    });
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS", "PROCESSEVENT", "DISABLEDS", "CLOSEDS",
+                     "CLOSEDSM"}),
+              calls());
 }
 
 } // namespace

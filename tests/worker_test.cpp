@@ -197,4 +197,40 @@ TEST(InProcessUnload, FromTheMainWindowsOwnThreadEndsTheWorkerPromptly)
     DestroyWindow(main);
 }
 
+
+// The application's UI thread answers nothing for seconds while the worker
+// makes TwainWindow, and another thread frees the library 300 ms after
+// loading it: the unload ends at once, and a later load works.
+TEST(InProcessUnload, WhileTheMainWindowsThreadIsBusyLetsALaterLoadWork)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
+    RegisterClassA(&windowClass);
+    HWND main = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                              nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, main);
+    DWORD took = 0;
+    std::thread([&took] {
+        LibraryUnderTest lib;
+        Sleep(300);
+        const DWORD start = GetTickCount();
+        lib.unload();
+        took = GetTickCount() - start;
+    }).join();
+    EXPECT_LT(took, 1000u) << "the unload held the loader lock waiting for the worker";
+
+    SetLastError(0xDEADBEEF);
+    LibraryUnderTest again;
+    ASSERT_TRUE(again.loaded()) << "error " << GetLastError();
+    EXPECT_TRUE(waitUntil([&] {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        return FindWindowExA(main, nullptr, kTwainWindowClass, kTwainWindowTitle) != nullptr;
+    })) << "the reloaded library made no TwainWindow";
+    again.unload();
+    DestroyWindow(main);
+}
+
 } // namespace

@@ -1,0 +1,20 @@
+// A program that loads the library, makes one call and ends at once, as a
+// Java VM may right after loading it: the process's end finds the library's
+// worker wherever it is. tests/exit-runs starts it many times.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "library_under_test.h"
+
+int main()
+{
+    // Never freed: the process ends with the library loaded.
+    LibraryUnderTest& lib = *new LibraryUnderTest;
+    if (!lib.loaded()) {
+        std::printf("load failed: %lu %s\n", GetLastError(), lib.missing.c_str());
+        return 2;
+    }
+    // No JNIEnv is touched by this native.
+    return lib.com_quenlark_foto_TwainHandler_querySelectSource0(nullptr, nullptr) == 0 ? 0 : 3;
+}
