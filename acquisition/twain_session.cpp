@@ -12,7 +12,7 @@
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session_state.h"
-#include "frame/library_hold.h"
+#include "acquisition/library_hold.h"
 
 namespace dovrikna {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "desktop/critical_section.h"
+#include "frame/critical_section.h"
 #include "desktop/dib_frame.h"
 #include "desktop/track_turn.h"
 #include "frame/win_handles.h"

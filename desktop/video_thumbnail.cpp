@@ -11,7 +11,7 @@
 #include <string>
 
 #include "desktop/com_handles.h"
-#include "desktop/critical_section.h"
+#include "frame/critical_section.h"
 #include "desktop/guarded_call.h"
 #include "desktop/media_detector.h"
 #include "desktop/media_foundation.h"

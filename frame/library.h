@@ -29,12 +29,6 @@ HWND findMainAppWindow();
 // slot, would take for its own and act on when that thread ends.
 void detachThisThreadFromTheRuntime();
 
-// The load and unload sequences. processTerminating is true when the whole
-// process is going away, false when the library is unloaded from a process
-// that keeps running.
-void onProcessAttach(HINSTANCE instance);
-void onProcessDetach(bool processTerminating);
-
 } // namespace dovrikna
 
 #endif

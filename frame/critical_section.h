@@ -1,8 +1,8 @@
 // A critical section for the life of its object, and its hold for one scope.
 // A global one is made by the module's static constructors, before DllMain
 // runs, and deleted by its static destructors after the unload sequence.
-#ifndef DOVRIKNA_DESKTOP_CRITICAL_SECTION_H
-#define DOVRIKNA_DESKTOP_CRITICAL_SECTION_H
+#ifndef DOVRIKNA_FRAME_CRITICAL_SECTION_H
+#define DOVRIKNA_FRAME_CRITICAL_SECTION_H
 
 #include <windows.h>
 

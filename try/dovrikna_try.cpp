@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dovrikna_natives.h"
-#include "tools/try_jvm.h"
+#include "try/try_jvm.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "frame/library_hold.h"
+#include "acquisition/library_hold.h"
 
 #include <windows.h>
 

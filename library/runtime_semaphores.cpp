@@ -1,4 +1,4 @@
-#include "frame/runtime_semaphores.h"
+#include "library/runtime_semaphores.h"
 
 #include <windows.h>
 

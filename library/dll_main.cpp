@@ -1,5 +1,6 @@
 #include "acquisition/twain_worker.h"
 #include "frame/library.h"
+#include "library/sequences.h"
 #include "frame/unique_handle.h"
 
 // The system loader's entry point. Every reason succeeds: a failed step of the

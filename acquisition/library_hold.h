@@ -1,7 +1,7 @@
 // A reference of the library's own, held while TwainWorker has something open
 // that an unload could not take down (see library_hold.cpp).
-#ifndef DOVRIKNA_FRAME_LIBRARY_HOLD_H
-#define DOVRIKNA_FRAME_LIBRARY_HOLD_H
+#ifndef DOVRIKNA_ACQUISITION_LIBRARY_HOLD_H
+#define DOVRIKNA_ACQUISITION_LIBRARY_HOLD_H
 
 namespace dovrikna {
 

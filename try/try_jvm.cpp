@@ -1,4 +1,4 @@
-#include "tools/try_jvm.h"
+#include "try/try_jvm.h"
 
 #include <cstdio>
 #include <cstdlib>

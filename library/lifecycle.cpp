@@ -6,7 +6,8 @@
 #include "desktop/mail.h"
 #include "desktop/thumbnail_cache.h"
 #include "frame/library.h"
-#include "frame/runtime_semaphores.h"
+#include "library/sequences.h"
+#include "library/runtime_semaphores.h"
 
 namespace dovrikna {
 

@@ -1,7 +1,7 @@
 // The semaphores that the static C++ runtime makes while it starts and never
 // closes (see runtime_semaphores.cpp).
-#ifndef DOVRIKNA_FRAME_RUNTIME_SEMAPHORES_H
-#define DOVRIKNA_FRAME_RUNTIME_SEMAPHORES_H
+#ifndef DOVRIKNA_LIBRARY_RUNTIME_SEMAPHORES_H
+#define DOVRIKNA_LIBRARY_RUNTIME_SEMAPHORES_H
 
 namespace dovrikna {
 
