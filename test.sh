@@ -5,7 +5,10 @@
 #  - the full suite against the 64-bit library under 64-bit Wine, and against
 #    the 32-bit library under 32-bit Wine (with the Windows 95/98/Me path,
 #    which exists in 32-bit programs only).
-# Windows need a display, so the Wine suites run inside xvfb-run.
+# Windows need a display, so the Wine suites run inside xvfb-run. A Wine test
+# that fails is run once more, and fails the run only when it fails again:
+# under Wine 8 a test process now and then dies in its end after its test
+# passed (docs/wine-notes.md); ctest's output keeps both runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 
@@ -27,7 +30,7 @@ for arch in win64 win32; do
         export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all
         wineserver -p
         "$1/wine-run" cmd /c exit </dev/null >/dev/null 2>&1
-        cd "$1" && ctest --output-on-failure --timeout 180
+        cd "$1" && ctest --output-on-failure --timeout 180 --repeat until-pass:2
         rc=$?
         wineserver -k
         exit $rc' _ "$dir" || status=1

@@ -160,17 +160,23 @@ TEST_F(InProcessWithoutMainWindowTest, SelectionRunsOnTheWorkerAndReportsNoSourc
 
 namespace {
 
-// The main window belongs to the thread that unloads the library, which
-// cannot answer messages while it waits for the worker to stop.
-TEST(InProcessUnload, FromTheMainWindowsOwnThreadEndsTheWorkerPromptly)
+// The application's main window, on the calling thread.
+HWND makeMainAppWindow()
 {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
     RegisterClassA(&windowClass);
-    HWND main = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                              nullptr, GetModuleHandleA(nullptr), nullptr);
+    return CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
+}
+
+// The main window belongs to the thread that unloads the library, which
+// cannot answer messages while it waits for the worker to stop.
+TEST(InProcessUnload, FromTheMainWindowsOwnThreadEndsTheWorkerPromptly)
+{
+    HWND main = makeMainAppWindow();
     ASSERT_NE(nullptr, main);
     {
         LibraryUnderTest lib;
@@ -179,9 +185,8 @@ TEST(InProcessUnload, FromTheMainWindowsOwnThreadEndsTheWorkerPromptly)
         ASSERT_TRUE(waitUntil([&] {
             return (twainWindow = FindWindowExA(main, nullptr, kTwainWindowClass, kTwainWindowTitle)) != nullptr;
         }));
-        // The worker's window creation notifies the parent, so this thread
-        // answers messages, as the application's UI thread does, until a
-        // report has come round through the worker's loop.
+        // This thread answers messages, as the application's UI thread
+        // does, until a report has come round through the worker's loop.
         PostMessageA(twainWindow, 1031, 0, 0);
         fakejvm::FakeJvm jvm;
         ASSERT_TRUE(waitUntil([&] {
@@ -197,19 +202,12 @@ TEST(InProcessUnload, FromTheMainWindowsOwnThreadEndsTheWorkerPromptly)
     DestroyWindow(main);
 }
 
-
 // The application's UI thread answers nothing for seconds while the worker
 // makes TwainWindow, and another thread frees the library 300 ms after
 // loading it: the unload ends at once, and a later load works.
 TEST(InProcessUnload, WhileTheMainWindowsThreadIsBusyLetsALaterLoadWork)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
-    RegisterClassA(&windowClass);
-    HWND main = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                              nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND main = makeMainAppWindow();
     ASSERT_NE(nullptr, main);
     DWORD took = 0;
     std::thread([&took] {
