@@ -23,6 +23,9 @@ unique_kernel_handle queueReady;    // set once the worker's message queue exist
 // system (under Wine a round trip to its server, as dear as the post itself).
 std::atomic<bool> queueSeenReady{false};
 unique_kernel_handle workerStopped; // set when the worker has parked for good
+// Set when the worker has made its window and session and waits for its first
+// request: from then on it rests inside the system between requests.
+unique_kernel_handle workerStarted;
 
 // An unload of the library ends the worker, never by terminating it: a thread
 // ended from outside may hold any lock, and under Wine the process dies. The
@@ -54,6 +57,8 @@ PAPCFUNC apcOf(Function* function)
 const DWORD kStopTimeoutMs = 2000;
 // How long a request waits for a worker that is still making its queue.
 const DWORD kQueueTimeoutMs = 5000;
+// How long the Java VM's load waits for the worker's start.
+const DWORD kStartTimeoutMs = 2000;
 
 HWND createTwainWindow(DWORD style, HWND parent)
 {
@@ -72,6 +77,7 @@ HWND createTwainWindow(DWORD style, HWND parent)
 void runForwardingLoop()
 {
     HWND window = createTwainWindow(WS_OVERLAPPED, nullptr);
+    SetEvent(workerStarted.get());
 
     MSG message;
     while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -94,6 +100,7 @@ void runInProcessLoop()
     HWND parent = findMainAppWindow();
     HWND window = parent ? createTwainWindow(WS_CHILD, parent) : nullptr;
     createSession(window);
+    SetEvent(workerStarted.get());
 
     MSG message;
     while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) handleInProcessMessage(message);
@@ -192,12 +199,30 @@ void startTwainWorker()
     queueReady.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     queueSeenReady.store(false);
     workerStopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    workerStarted.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
     const LONG contention = loaderLockContention();
     DWORD id = 0;
     workerThread.reset(CreateThread(nullptr, 0, twainWorkerMain, nullptr, 0, &id));
     workerThreadId.store(workerThread ? id : 0);
     if (workerThread) waitForLoaderLockWaiter(contention);
+}
+
+void waitForTwainWorkerStart()
+{
+    if (!workerThread || !workerStarted) return;
+    HANDLE started = workerStarted.get();
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= kStartTimeoutMs) return;
+        // Messages sent to this thread are answered meanwhile: it may own the
+        // window that the worker's window is made a child of.
+        const DWORD woken = MsgWaitForMultipleObjects(1, &started, FALSE, kStartTimeoutMs - waited, QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1) return;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
 }
 
 void noteThreadAttach()

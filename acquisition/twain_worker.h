@@ -9,6 +9,13 @@ namespace dovrikna {
 // Starts the worker and writes its id to workerThreadId (load sequence).
 void startTwainWorker();
 
+// Waits until the worker has started (its window and session made) and
+// rests inside the system, two seconds at most; at once when no worker runs.
+// A process that ends while the worker still starts can catch it inside the
+// system's own code, holding a lock that the end then waits for (Wine 8: the
+// process hangs until its server kills it). The Java VM's load waits here.
+void waitForTwainWorkerStart();
+
 // Ends the worker's loop and has the thread end itself, so that the library's
 // code can be unmapped while the process goes on. Runs under the loader lock:
 // it never waits for the thread's exit, which needs that lock, and never

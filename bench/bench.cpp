@@ -151,14 +151,13 @@ void loadAndUnload()
         const double start = nowMicroseconds();
         HMODULE module = LoadLibraryA("dovrikna.dll");
         const double loaded = nowMicroseconds();
-        HWND twainWindow = nullptr;
-        for (int spin = 0; module && !twainWindow && spin < 200000; ++spin) {
-            twainWindow = FindWindowExA(main, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr);
-            if (!twainWindow) SwitchToThread();
-        }
-        if (twainWindow) SendMessageA(twainWindow, WM_NULL, 0, 0);
+        // As a Java VM does: JNI_OnLoad returns once the worker is in its loop.
+        auto onLoad = reinterpret_cast<jint(JNICALL*)(JavaVM*, void*)>(
+            module ? reinterpret_cast<void*>(GetProcAddress(module, LibraryUnderTest::kOnLoadName)) : nullptr);
+        const jint version = onLoad ? onLoad(nullptr, nullptr) : 0;
         const double inLoop = nowMicroseconds();
-        ok = ok && module && twainWindow;
+        HWND twainWindow = FindWindowExA(main, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr);
+        ok = ok && module && version == JNI_VERSION_1_2 && twainWindow;
         FreeLibrary(module);
         const double end = nowMicroseconds();
         times[kWhole].push_back(end - start);
@@ -216,7 +215,7 @@ void loadAndUnload()
         }
     }
     DestroyWindow(main);
-    if (!ok) return fail("LoadLibrary of dovrikna.dll or bench_empty.dll, or no TwainWindow");
+    if (!ok) return fail("LoadLibrary of dovrikna.dll or bench_empty.dll, JNI_OnLoad, or no TwainWindow");
     const double floor = median(times[kFloor]);
     report(names[kWhole], times[kWhole], times[kFloor], 3.0);
     for (int figure = kLoad; figure < kCount; ++figure)

@@ -1,3 +1,5 @@
+#include <jni.h>
+
 #include "acquisition/twain_worker.h"
 #include "frame/library.h"
 #include "library/sequences.h"
@@ -23,6 +25,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         break;
     }
     return TRUE;
+}
+
+// A Java VM calls this once the system's load is over, outside the loader
+// lock. It returns once TwainWorker has started, so that a VM that ends at
+// once does not catch the worker inside the system. The version is the lowest
+// a VM that calls this function knows, and the VM is not used.
+extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*)
+{
+    dovrikna::waitForTwainWorkerStart();
+    return JNI_VERSION_1_2;
 }
 
 #ifdef DOVRIKNA_COUNT_OWNERS

@@ -1,6 +1,7 @@
-// A program that loads the library, makes one call and ends at once, as a
-// Java VM may right after loading it: the process's end finds the library's
-// worker wherever it is. tests/exit-runs starts it many times.
+// A program that loads the library as a Java VM does (JNI_OnLoad included),
+// makes one call and ends at once, as a VM may right after loading it: the
+// process's end finds the library's worker wherever it is. tests/exit-runs
+// starts it many times.
 #include <windows.h>
 
 #include <cstdio>

@@ -10,6 +10,12 @@ LibraryUnderTest::LibraryUnderTest(const char* file)
         missing = std::string(file) + " (LoadLibraryA failed)";
         return;
     }
+    // As the VM does right after the load; a VM that cannot use the version
+    // returned unloads the library again.
+    auto onLoad = reinterpret_cast<jint(JNICALL*)(JavaVM*, void*)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, kOnLoadName)));
+    if (onLoad) jniVersion = onLoad(nullptr, nullptr);
+    if (jniVersion != JNI_VERSION_1_2) missing += std::string(kOnLoadName) + " (" + std::to_string(jniVersion) + ") ";
 #define DOVRIKNA_RESOLVE_NATIVE(name, bytes, result, args)                                          \
     name = reinterpret_cast<result(JNICALL*) args>(                                                  \
         reinterpret_cast<void*>(GetProcAddress(module_, exportName(#name, bytes).c_str())));        \

@@ -26,6 +26,11 @@ public:
 
     // The exported name a Java VM of this architecture looks up.
     static std::string exportName(const char* jniName, int argumentBytes);
+#ifdef _WIN64
+    static constexpr const char* kOnLoadName = "JNI_OnLoad";
+#else
+    static constexpr const char* kOnLoadName = "_JNI_OnLoad@8";
+#endif
 
 #define DOVRIKNA_DECLARE_NATIVE(name, bytes, result, args) result(JNICALL* name) args = nullptr;
     DOVRIKNA_NATIVES(DOVRIKNA_DECLARE_NATIVE)
@@ -33,6 +38,8 @@ public:
 
     // Names of natives the library does not export.
     std::string missing;
+    // What JNI_OnLoad returned, which the VM calls right after the load.
+    jint jniVersion = 0;
 
 private:
     HMODULE module_ = nullptr;

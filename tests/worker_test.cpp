@@ -66,8 +66,9 @@ protected:
     {
         ASSERT_NE(nullptr, main.window());
         ASSERT_TRUE(lib.loaded()) << lib.missing;
-        waitUntil([&] { return (twainWindow = FindWindowExA(main.window(), nullptr, kTwainWindowClass,
-                                                             kTwainWindowTitle)) != nullptr; });
+        // The load as a Java VM makes it, JNI_OnLoad included, returns with
+        // the worker started: its window is there at once.
+        twainWindow = FindWindowExA(main.window(), nullptr, kTwainWindowClass, kTwainWindowTitle);
         ASSERT_NE(nullptr, twainWindow);
     }
     JNIEnv* env() { return jvm.env(); }
