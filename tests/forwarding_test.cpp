@@ -311,8 +311,9 @@ TEST_F(ForwardingTest, ReaderIsKeptUntilTheAcquisitionIsTakenAsFinished)
     EXPECT_FALSE(blockExists());
 }
 
-// A request made the moment the library is loaded reaches the worker, which
-// may not have made its message queue yet.
+// A request made the moment the library is loaded, by a host that does not
+// call JNI_OnLoad, reaches the worker, which may not have made its message
+// queue yet.
 TEST(ForwardingLoad, RequestRightAfterLoadIsNotLost)
 {
     LauncherProcess launcher({"select=chosen"});
@@ -320,7 +321,7 @@ TEST(ForwardingLoad, RequestRightAfterLoadIsNotLost)
     const int rounds = 5;
     for (int round = 0; round < rounds; ++round) {
         fakejvm::FakeJvm jvm;
-        LibraryUnderTest lib;
+        LibraryUnderTest lib(nullptr, LibraryUnderTest::kSkipOnLoad);
         ASSERT_TRUE(lib.loaded()) << lib.missing;
         lib.com_quenlark_foto_TwainHandler_selectSource0(jvm.env(), nullptr);
         EXPECT_TRUE(waitUntil([&] { return lib.com_quenlark_foto_TwainHandler_querySelectSource0(jvm.env(), nullptr) == 1; }))

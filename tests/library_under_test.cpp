@@ -1,6 +1,6 @@
 #include "library_under_test.h"
 
-LibraryUnderTest::LibraryUnderTest(const char* file)
+LibraryUnderTest::LibraryUnderTest(const char* file, OnLoad callOnLoad)
 {
     char named[MAX_PATH];
     const DWORD length = GetEnvironmentVariableA("DOVRIKNA_LIBRARY_UNDER_TEST", named, MAX_PATH);
@@ -14,8 +14,8 @@ LibraryUnderTest::LibraryUnderTest(const char* file)
     // returned unloads the library again.
     auto onLoad = reinterpret_cast<jint(JNICALL*)(JavaVM*, void*)>(
         reinterpret_cast<void*>(GetProcAddress(module_, kOnLoadName)));
-    if (onLoad) jniVersion = onLoad(nullptr, nullptr);
-    if (jniVersion != JNI_VERSION_1_2) missing += std::string(kOnLoadName) + " (" + std::to_string(jniVersion) + ") ";
+    if (onLoad && callOnLoad == kCallOnLoad) jniVersion = onLoad(nullptr, nullptr);
+    if (!onLoad || (callOnLoad == kCallOnLoad && jniVersion != JNI_VERSION_1_2)) missing += std::string(kOnLoadName) + " (" + std::to_string(jniVersion) + ") ";
 #define DOVRIKNA_RESOLVE_NATIVE(name, bytes, result, args)                                          \
     name = reinterpret_cast<result(JNICALL*) args>(                                                  \
         reinterpret_cast<void*>(GetProcAddress(module_, exportName(#name, bytes).c_str())));        \

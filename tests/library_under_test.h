@@ -14,8 +14,10 @@
 class LibraryUnderTest {
 public:
     // Loads the given file; by default the one DOVRIKNA_LIBRARY_UNDER_TEST
-    // names, else dovrikna.dll from the test program's folder.
-    explicit LibraryUnderTest(const char* file = nullptr);
+    // names, else dovrikna.dll from the test program's folder. A Java VM
+    // calls JNI_OnLoad next; another host may not.
+    enum OnLoad { kCallOnLoad, kSkipOnLoad };
+    explicit LibraryUnderTest(const char* file = nullptr, OnLoad onLoad = kCallOnLoad);
     ~LibraryUnderTest() { unload(); }
     LibraryUnderTest(const LibraryUnderTest&) = delete;
     LibraryUnderTest& operator=(const LibraryUnderTest&) = delete;
