@@ -29,7 +29,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 // A Java VM calls this once the system's load is over, outside the loader
 // lock. It returns once TwainWorker has started, so that a VM that ends at
-// once does not catch the worker inside the system. The version is the lowest
+// once does not catch the worker still starting. The version is the lowest
 // a VM that calls this function knows, and the VM is not used.
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*)
 {

@@ -14,8 +14,9 @@ LibraryUnderTest::LibraryUnderTest(const char* file, OnLoad callOnLoad)
     // returned unloads the library again.
     auto onLoad = reinterpret_cast<jint(JNICALL*)(JavaVM*, void*)>(
         reinterpret_cast<void*>(GetProcAddress(module_, kOnLoadName)));
-    if (onLoad && callOnLoad == kCallOnLoad) jniVersion = onLoad(nullptr, nullptr);
-    if (!onLoad || (callOnLoad == kCallOnLoad && jniVersion != JNI_VERSION_1_2)) missing += std::string(kOnLoadName) + " (" + std::to_string(jniVersion) + ") ";
+    const jint version = onLoad && callOnLoad == kCallOnLoad ? onLoad(nullptr, nullptr) : JNI_VERSION_1_2;
+    if (!onLoad || version != JNI_VERSION_1_2)
+        missing += std::string(kOnLoadName) + " (version " + std::to_string(version) + ") ";
 #define DOVRIKNA_RESOLVE_NATIVE(name, bytes, result, args)                                          \
     name = reinterpret_cast<result(JNICALL*) args>(                                                  \
         reinterpret_cast<void*>(GetProcAddress(module_, exportName(#name, bytes).c_str())));        \

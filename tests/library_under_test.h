@@ -38,10 +38,9 @@ public:
     DOVRIKNA_NATIVES(DOVRIKNA_DECLARE_NATIVE)
 #undef DOVRIKNA_DECLARE_NATIVE
 
-    // Names of natives the library does not export.
+    // Names of natives the library does not export, and JNI_OnLoad when it
+    // is missing or returned a version other than JNI_VERSION_1_2.
     std::string missing;
-    // What JNI_OnLoad returned, which the VM calls right after the load.
-    jint jniVersion = 0;
 
 private:
     HMODULE module_ = nullptr;
