@@ -26,6 +26,7 @@
 
 #include "acquisition/image_file_list.h"
 #include "desktop/media_detector.h"
+#include "host_main_window.h"
 #include "java_scanning.h"
 
 namespace {
@@ -121,16 +122,11 @@ void loadAndUnload()
 {
     // The application's main window, so that the worker makes TwainWindow:
     // a message sent to that window is answered once the worker is in its loop.
-    WNDCLASSA mainClass = {};
-    mainClass.lpfnWndProc = DefWindowProcA;
-    mainClass.lpszClassName = "com.quenlark.ui.Dovrik";
-    RegisterClassA(&mainClass);
     WNDCLASSA childClass = {};
     childClass.lpfnWndProc = DefWindowProcA;
     childClass.lpszClassName = "bench_child";
     RegisterClassA(&childClass);
-    HWND main = CreateWindowA(mainClass.lpszClassName, "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                              nullptr, nullptr, nullptr);
+    HWND main = makeMainAppWindow();
     if (!main) return fail("the main window");
 
     enum { kWhole, kLoad, kToLoop, kUnload, kFloor, kCom, kThread, kWindowThread, kQueueThread, kManager, kHooks, kCount };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "desktop/media_detector.h"
+#include "host_main_window.h"
 #include "java_scanning.h"
 #include "mapi_standin.h"
 #include "open_recorder_client.h"
@@ -236,13 +237,7 @@ int main(int argc, char** argv)
 {
     shortRun = argc > 1 && std::strcmp(argv[1], "--short") == 0;
     // MainAppWindow, before any load, so that TwainWindow has its parent.
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
-    RegisterClassA(&windowClass);
-    HWND mainWindow = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                    nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND mainWindow = makeMainAppWindow();
 
     // First, while nothing has kept the library mapped. Each load and unload
     // still leaves kernel handles behind (an event and a thread handle of the

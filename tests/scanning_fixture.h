@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host_main_window.h"
 #include "library_test.h"
 #include "standins/twain_standin.h"
 #include "twain_test_support.h"
@@ -22,18 +23,8 @@ enum : jint { kPending = 0, kIdle = 1, kSignalled = 2, kFinished = 3 };
 // MainAppWindow, made before the library loads so that TwainWindow gets it as
 // its parent.
 struct MainAppWindow {
-    MainAppWindow()
-    {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
-        RegisterClassA(&windowClass);
-        mainWindow = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    }
     ~MainAppWindow() { DestroyWindow(mainWindow); }
-    HWND mainWindow = nullptr;
+    HWND mainWindow = makeMainAppWindow();
 };
 
 class JavaSide : protected MainAppWindow, public LibraryTest {

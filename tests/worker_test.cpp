@@ -11,6 +11,7 @@
 #include <atomic>
 #include <thread>
 
+#include "host_main_window.h"
 #include "process_resources.h"
 #include "acquisition_support.h"
 #include "library_test.h"
@@ -30,13 +31,7 @@ public:
     {
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         thread_ = std::thread([this, ready] {
-            WNDCLASSA windowClass = {};
-            windowClass.lpfnWndProc = DefWindowProcA;
-            windowClass.hInstance = GetModuleHandleA(nullptr);
-            windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
-            RegisterClassA(&windowClass);
-            window_ = CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
-                                    nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+            window_ = makeMainAppWindow();
             threadId_ = GetCurrentThreadId();
             SetEvent(ready);
             MSG message;
@@ -160,18 +155,6 @@ TEST_F(InProcessWithoutMainWindowTest, SelectionRunsOnTheWorkerAndReportsNoSourc
 } // namespace
 
 namespace {
-
-// The application's main window, on the calling thread.
-HWND makeMainAppWindow()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
-    RegisterClassA(&windowClass);
-    return CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
-}
 
 // The main window belongs to the thread that unloads the library, which
 // cannot answer messages while it waits for the worker to stop.

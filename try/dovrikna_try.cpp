@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dovrikna_natives.h"
+#include "host_main_window.h"
 #include "try/try_jvm.h"
 
 namespace {
@@ -139,19 +140,6 @@ struct Library {
         return missing.empty();
     }
 };
-
-// The application's main window, hidden: the library makes its scanning
-// window a child of it, as it does in the application.
-HWND makeMainAppWindow()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "com.quenlark.ui.Dovrik";
-    RegisterClassA(&windowClass);
-    return CreateWindowA("com.quenlark.ui.Dovrik", "quenLark", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
-}
 
 // Answers this thread's messages for `ms` at most, as the Java side's event
 // thread would (the library's windows are children of ours).
