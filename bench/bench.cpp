@@ -148,8 +148,8 @@ void loadAndUnload()
         HMODULE module = LoadLibraryA("dovrikna.dll");
         const double loaded = nowMicroseconds();
         // As a Java VM does: JNI_OnLoad returns once the worker is in its loop.
-        auto onLoad = reinterpret_cast<jint(JNICALL*)(JavaVM*, void*)>(
-            module ? reinterpret_cast<void*>(GetProcAddress(module, LibraryUnderTest::kOnLoadName)) : nullptr);
+        auto onLoad = reinterpret_cast<DovriknaOnLoad>(
+            module ? reinterpret_cast<void*>(GetProcAddress(module, DOVRIKNA_ON_LOAD_EXPORT)) : nullptr);
         const jint version = onLoad ? onLoad(nullptr, nullptr) : 0;
         const double inLoop = nowMicroseconds();
         HWND twainWindow = FindWindowExA(main, nullptr, "com_quenlark_foto_TwainHandler_class", nullptr);

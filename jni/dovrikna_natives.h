@@ -5,6 +5,15 @@
 
 #include <jni.h>
 
+// JNI_OnLoad, which a VM calls right after the load, as a VM of this
+// architecture looks it up, and its type.
+#ifdef _WIN64
+#define DOVRIKNA_ON_LOAD_EXPORT "JNI_OnLoad"
+#else
+#define DOVRIKNA_ON_LOAD_EXPORT "_JNI_OnLoad@8"
+#endif
+typedef jint(JNICALL* DovriknaOnLoad)(JavaVM*, void*);
+
 // The JNI name without "Java_", and the argument bytes of the x86 decoration.
 #define DOVRIKNA_NATIVES(X)                                                                          \
     X(com_quenlark_foto_TwainHandler_selectSource0, 8, void, (JNIEnv*, jclass))                     \

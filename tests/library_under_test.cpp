@@ -12,11 +12,11 @@ LibraryUnderTest::LibraryUnderTest(const char* file, OnLoad callOnLoad)
     }
     // As the VM does right after the load; a VM that cannot use the version
     // returned unloads the library again.
-    auto onLoad = reinterpret_cast<jint(JNICALL*)(JavaVM*, void*)>(
-        reinterpret_cast<void*>(GetProcAddress(module_, kOnLoadName)));
+    auto onLoad = reinterpret_cast<DovriknaOnLoad>(
+        reinterpret_cast<void*>(GetProcAddress(module_, DOVRIKNA_ON_LOAD_EXPORT)));
     const jint version = onLoad && callOnLoad == kCallOnLoad ? onLoad(nullptr, nullptr) : JNI_VERSION_1_2;
     if (!onLoad || version != JNI_VERSION_1_2)
-        missing += std::string(kOnLoadName) + " (version " + std::to_string(version) + ") ";
+        missing += std::string(DOVRIKNA_ON_LOAD_EXPORT) + " (version " + std::to_string(version) + ") ";
 #define DOVRIKNA_RESOLVE_NATIVE(name, bytes, result, args)                                          \
     name = reinterpret_cast<result(JNICALL*) args>(                                                  \
         reinterpret_cast<void*>(GetProcAddress(module_, exportName(#name, bytes).c_str())));        \

@@ -28,11 +28,6 @@ public:
 
     // The exported name a Java VM of this architecture looks up.
     static std::string exportName(const char* jniName, int argumentBytes);
-#ifdef _WIN64
-    static constexpr const char* kOnLoadName = "JNI_OnLoad";
-#else
-    static constexpr const char* kOnLoadName = "_JNI_OnLoad@8";
-#endif
 
 #define DOVRIKNA_DECLARE_NATIVE(name, bytes, result, args) result(JNICALL* name) args = nullptr;
     DOVRIKNA_NATIVES(DOVRIKNA_DECLARE_NATIVE)

@@ -129,14 +129,9 @@ struct Library {
 #undef TRY_RESOLVE_NATIVE
 #undef TRY_EXPORT_NAME
         // As a Java VM does right after the load; the VM pointer is unused.
-#ifdef _WIN64
-        const char* onLoadName = "JNI_OnLoad";
-#else
-        const char* onLoadName = "_JNI_OnLoad@8";
-#endif
-        auto onLoad = reinterpret_cast<jint(JNICALL*)(JavaVM*, void*)>(
-            reinterpret_cast<void*>(GetProcAddress(module, onLoadName)));
-        if (!onLoad || onLoad(nullptr, nullptr) != JNI_VERSION_1_2) missing += std::string(onLoadName) + " ";
+        auto onLoad = reinterpret_cast<DovriknaOnLoad>(
+            reinterpret_cast<void*>(GetProcAddress(module, DOVRIKNA_ON_LOAD_EXPORT)));
+        if (!onLoad || onLoad(nullptr, nullptr) != JNI_VERSION_1_2) missing += DOVRIKNA_ON_LOAD_EXPORT " ";
         return missing.empty();
     }
 };
