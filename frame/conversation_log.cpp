@@ -153,7 +153,8 @@ void writeLine(const LogLine& line, bool insideLoader)
         if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED || wait == WAIT_TIMEOUT)
             turnStalled.store(turnStalledAfter(turnStalled.load(), patience, held));
     }
-    append(bytes, length, held);
+    // Without a turn at all (no mutex could be made) this writer rotates alone.
+    append(bytes, length, held || !turn);
     if (held) ReleaseMutex(turn);
 }
 
