@@ -30,6 +30,9 @@ char pendingLogPath[MAX_PATH + sizeof kPendingSuffix];
 // after the path), so that no two rotate at once and no line is lost.
 HANDLE turn = nullptr;
 std::atomic<bool> turnStalled{false};
+// From the load line until the worker has started (what a Java VM's
+// System.loadLibrary waits for), no line waits.
+std::atomic<bool> loadUnderWay{false};
 // Changed only by the writer that holds the turn.
 RotationPacing rotationPacing;
 
@@ -128,7 +131,8 @@ DWORD toUtf8(const char* ansi, DWORD length, char* utf8, DWORD room)
 }
 
 // `insideLoader`: the load's and the unload's lines, written inside DllMain,
-// where nothing may wait.
+// where nothing may wait, and the lines of the worker's start, which the
+// load waits for.
 void writeLine(const LogLine& line, bool insideLoader)
 {
     SYSTEMTIME now;
@@ -162,7 +166,7 @@ void writeLine(const LogLine& line, bool insideLoader)
 
 void writeLogLine(const LogLine& line)
 {
-    if (conversationLogOn) writeLine(line, false);
+    if (conversationLogOn) writeLine(line, loadUnderWay.load());
 }
 
 void openConversationLog(void* moduleInstance)
@@ -176,6 +180,7 @@ void openConversationLog(void* moduleInstance)
     logTurnName(turnName, logPath);
     turn = CreateMutexA(nullptr, FALSE, turnName);
     turnStalled.store(false);
+    loadUnderWay.store(true);
     rotationPacing = RotationPacing();
     conversationLogOn = true;
 
@@ -197,6 +202,11 @@ void openConversationLog(void* moduleInstance)
         line.text(" build ").number(version.dwBuildNumber & 0xFFFF).text(" platform ").number(version.dwPlatformId);
     }
     writeLine(line, true);
+}
+
+void logLoadEnded()
+{
+    loadUnderWay.store(false);
 }
 
 void logUnload(bool processTerminating)

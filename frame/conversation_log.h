@@ -17,8 +17,11 @@ extern bool conversationLogOn;
 // Load sequence: reads DOVRIKNA_LOG and, when it names a file, writes the
 // load line (version, module, process, Windows version).
 void openConversationLog(void* moduleInstance);
+// The worker has started: from here on a line may wait for its turn.
+void logLoadEnded();
 // Unload sequence: the unload line. Under the loader lock: kernel32 calls only.
-// Neither the load line nor this one waits for another writer's turn.
+// Neither the lines of the load (up to logLoadEnded) nor this one wait for
+// another writer's turn.
 void logUnload(bool processTerminating);
 
 // Appends the line with its time, process and thread, as UTF-8. The file is

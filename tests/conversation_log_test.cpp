@@ -320,6 +320,7 @@ const std::string utf8Word = GetACP() == 932 ? "\xD0\xAE" : "caf\xC3\xA9";
 std::vector<double> writeNumberedLines(const std::string& name, int count = kWriterLines)
 {
     dovrikna::openConversationLog(nullptr);
+    dovrikna::logLoadEnded(); // as the library's worker does once it has started
     const std::string word = ansiWord();
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);
@@ -498,7 +499,7 @@ TEST(LogTurns, AStoppedWriterCostsOneTimeOutAndTheLoadNone)
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, 5000));
 
     const DWORD beforeLoad = GetTickCount();
-    LibraryUnderTest* library = new LibraryUnderTest(nullptr, LibraryUnderTest::kSkipOnLoad);
+    LibraryUnderTest* library = new LibraryUnderTest(); // JNI_OnLoad too: the worker's start is the load's
     const DWORD load = GetTickCount() - beforeLoad;
     const std::vector<double> costs = writeNumberedLines("stalled", 20);
     const DWORD beforeUnload = GetTickCount();
