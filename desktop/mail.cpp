@@ -263,14 +263,14 @@ bool ansiList(const std::u16string& list, unsigned char separator, bool paths, s
 extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JNIEnv* env, jclass, jchar separator,
                                                                               jstring attachments, jstring recipients)
 {
-    if (!attachments || !recipients) return 0;
+    if (!attachments || !recipients) return logMailNotSent("a null list");
     std::unique_ptr<MailRequest> request(new (std::nothrow) MailRequest);
-    if (!request) return 0;
+    if (!request) return logMailNotSent("out of memory");
 
     ScopedJavaString attachmentText(env, attachments);
-    if (!attachmentText.ok()) return 0;
+    if (!attachmentText.ok()) return logMailNotSent("an attachment list that holds U+0000");
     ScopedJavaString recipientText(env, recipients);
-    if (!recipientText.ok()) return 0;
+    if (!recipientText.ok()) return logMailNotSent("a recipient list that holds U+0000");
 
     // The separator is the low byte of its argument.
     request->separator = static_cast<unsigned char>(separator & 0xFF);
@@ -296,7 +296,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JN
             if (!request->attachmentList || !request->recipientList) return 0;
         }
     } catch (...) {
-        return 0;
+        return logMailNotSent("out of memory");
     }
 
     sendMailRequest(std::move(request));

@@ -316,10 +316,10 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumb
     JNIEnv* env, jclass, jstring path, jintArray size, jbyteArray pixels)
 {
     using namespace dovrikna;
-    if (!path || !size || !pixels) return -1;
+    if (!path || !size || !pixels) return logFailure("getVideoThumbnail0", nullptr, "a null argument"), -1;
     // The arrays' real lengths bound what is written: the stated width and
     // height are not trusted as the pixel array's capacity.
-    if (env->GetArrayLength(size) < 2) return -1;
+    if (env->GetArrayLength(size) < 2) return logFailure("getVideoThumbnail0", nullptr, "a short size"), -1;
     const jsize pixelLength = env->GetArrayLength(pixels);
 
     ScopedJavaString pathText(env, path);
@@ -332,6 +332,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumb
                                     pixelLength > 0 ? static_cast<std::size_t>(pixelLength) : 0);
         } catch (...) {
             result = -1; // nothing may unwind into the VM
+            logFailure("getVideoThumbnail0", nullptr, "out of memory");
         }
     }
     pixelElements.release();

@@ -277,6 +277,13 @@ TEST_F(LoggedNatives, EachFailureLeavesOneLineWithItsReason)
         {lib.com_quenlark_util_FileSystem_getDiskFreeSpace0(env(), nullptr, jvm.newString(noFolder),
                                                             jvm.newLongArray({0, 0})),
          JNI_FALSE, "getDiskFreeSpace0 " + quoted(noFolder) + " failed: error " + freeError + " ("},
+        {lib.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(env(), nullptr, nullptr, jvm.newIntArray({16, 16}),
+                                                            jvm.newByteArray({})),
+         -1, "getVideoThumbnail0 failed: a null argument"},
+        {lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, ';', nullptr, jvm.newString("")), 0,
+         "sendFiles0 failed: a null list"},
+        {lib.com_quenlark_foto_Repository_mv0(env(), nullptr, jvm.newString(missing), nullptr), JNI_FALSE,
+         "mv0 failed: a path that is null or holds U+0000"},
         // The native only starts the shell's thread; the shell's answer comes later.
         {lib.com_quenlark_ui_awt_AwtUtil_openDefaultApp0(env(), nullptr, jvm.newString(missing)), JNI_TRUE,
          "openDefaultApp0 " + quoted(missing) + " failed: the shell answered 2 (ERROR_FILE_NOT_FOUND)"},
