@@ -102,8 +102,17 @@ void logDsmCallStarts(TW_IDENTITY* dest, TW_UINT16 dat, TW_UINT16 msg)
     if (dat != DAT_USERINTERFACE || !dest || (msg != MSG_ENABLEDS && msg != MSG_DISABLEDS)) return;
     flushQuietEvents();
     LogLine line;
-    line.text("user interface of source ").quoted(dest->ProductName, sizeof dest->ProductName);
-    line.text(msg == MSG_ENABLEDS ? " shown: the scan waits for the user" : " closed");
+    line.text("source ").quoted(dest->ProductName, sizeof dest->ProductName);
+    line.text(msg == MSG_ENABLEDS ? " asked to show its user interface" : " asked to close its user interface");
+    writeLogLine(line);
+}
+
+void logBatchEndTaken(int completedPages)
+{
+    flushQuietEvents();
+    LogLine line;
+    line.text("IMAGEINFO refused with SEQERROR after ").signedNumber(completedPages);
+    line.text(" pages, the count never having gone down: taken as the batch's end");
     writeLogLine(line);
 }
 

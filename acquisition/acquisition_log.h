@@ -16,10 +16,14 @@ namespace dovrikna {
 // MSG_PROCESSEVENT calls that bring no message from the source are counted
 // and summed up in one line before the next line of the conversation.
 int logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc);
-// Before a DSM_Entry call: the source's user interface about to be shown
-// (MSG_ENABLEDS, which may not return before the user closes it) and taken
-// down (MSG_DISABLEDS), so that the log tells where a scan waits for the user.
+// Before a DSM_Entry call: the source asked to show its user interface
+// (MSG_ENABLEDS, which may not return before the user closes it) and to take
+// it down (MSG_DISABLEDS), so that the log tells where a scan may wait for the
+// user. Whether a window shows is the source's affair: the library only asks.
 void logDsmCallStarts(TW_IDENTITY* dest, TW_UINT16 dat, TW_UINT16 msg);
+// A batch whose count never went down, ended by the source's refusal of the
+// next DAT_IMAGEINFO (TWCC_SEQERROR), which the library takes as its end.
+void logBatchEndTaken(int completedPages);
 // Which source manager the session loaded, if any.
 void logManager(HMODULE manager, bool entryFound);
 // A request about to be posted to TwainWorker (0: there is none), and a post

@@ -257,6 +257,7 @@ void runBatch(TwainSession& session)
         } else if (infoRefused && refusalCompletesBatch(completed, countWentDown,
                                                         conditionOfFailure(&session.sourceIdentity))) {
             // The page after the last: the batch ends as its pages did.
+            if (conversationLogOn) logBatchEndTaken(completed);
             break;
         } else {
             // TWRC_FAILURE, or a code a transfer never returns.

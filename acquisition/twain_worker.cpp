@@ -78,6 +78,7 @@ void runForwardingLoop()
 {
     HWND window = createTwainWindow(WS_OVERLAPPED, nullptr);
     SetEvent(workerStarted.get());
+    logLoadEnded();
 
     MSG message;
     while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -101,6 +102,7 @@ void runInProcessLoop()
     HWND window = parent ? createTwainWindow(WS_CHILD, parent) : nullptr;
     createSession(window);
     SetEvent(workerStarted.get());
+    logLoadEnded();
 
     MSG message;
     while (!unloadUnderWay() && GetMessageA(&message, nullptr, 0, 0) > 0) handleInProcessMessage(message);
@@ -205,7 +207,10 @@ void startTwainWorker()
     DWORD id = 0;
     workerThread.reset(CreateThread(nullptr, 0, twainWorkerMain, nullptr, 0, &id));
     workerThreadId.store(workerThread ? id : 0);
-    if (workerThread) waitForLoaderLockWaiter(contention);
+    if (workerThread)
+        waitForLoaderLockWaiter(contention);
+    else
+        logLoadEnded();
 }
 
 void waitForTwainWorkerStart()

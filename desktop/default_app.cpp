@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "frame/failure_log.h"
 #include "frame/java_strings.h"
 #include "frame/jni_scoped.h"
 #include "frame/library.h"
@@ -38,13 +39,15 @@ void openWithShell(const OpenRequest& request)
     if (platformHasWideApi()) {
         wchar_t directory[MAX_PATH];
         DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
-        ShellExecuteW(findMainAppWindow(), L"open", wideOf(request.wide), nullptr,
-                      length > 0 && length < MAX_PATH ? directory : nullptr, SW_SHOW);
+        HINSTANCE answer = ShellExecuteW(findMainAppWindow(), L"open", wideOf(request.wide), nullptr,
+                                         length > 0 && length < MAX_PATH ? directory : nullptr, SW_SHOW);
+        logShellAnswer(request.wide, reinterpret_cast<std::intptr_t>(answer));
     } else {
         char directory[MAX_PATH];
         DWORD length = GetCurrentDirectoryA(MAX_PATH, directory);
-        ShellExecuteA(findMainAppWindow(), "open", request.ansi.c_str(), nullptr,
-                      length > 0 && length < MAX_PATH ? directory : nullptr, SW_SHOW);
+        HINSTANCE answer = ShellExecuteA(findMainAppWindow(), "open", request.ansi.c_str(), nullptr,
+                                         length > 0 && length < MAX_PATH ? directory : nullptr, SW_SHOW);
+        logShellAnswer(request.wide, reinterpret_cast<std::intptr_t>(answer));
     }
     if (SUCCEEDED(com)) CoUninitialize();
 }
@@ -81,7 +84,10 @@ JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_findDefaultAppWindow0(JN
 JNIEXPORT jboolean JNICALL Java_com_quenlark_ui_awt_AwtUtil_openDefaultApp0(JNIEnv* env, jclass, jstring path)
 {
     ScopedJavaString text(env, path);
-    if (!text.ok()) return JNI_FALSE;
+    if (!text.ok()) {
+        logFailure("openDefaultApp0", nullptr, "a path that is null or holds U+0000");
+        return JNI_FALSE;
+    }
     std::unique_ptr<OpenRequest> copy(new (std::nothrow) OpenRequest);
     if (!copy) return JNI_FALSE;
     try {
@@ -90,7 +96,10 @@ JNIEXPORT jboolean JNICALL Java_com_quenlark_ui_awt_AwtUtil_openDefaultApp0(JNIE
         return JNI_FALSE;
     }
     // Windows 9x: a path the code page cannot hold is not opened at all.
-    if (!platformHasWideApi() && !ansiFromWide(copy->wide, CP_ACP, copy->ansi)) return JNI_FALSE;
+    if (!platformHasWideApi() && !ansiFromWide(copy->wide, CP_ACP, copy->ansi)) {
+        logFailure("openDefaultApp0", &copy->wide, "the path does not fit the code page");
+        return JNI_FALSE;
+    }
 
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -100,7 +109,10 @@ JNIEXPORT jboolean JNICALL Java_com_quenlark_ui_awt_AwtUtil_openDefaultApp0(JNIE
 
     DWORD threadId = 0;
     unique_kernel_handle thread(CreateThread(nullptr, 0, ShellOpenThread, copy.get(), 0, &threadId));
-    if (!thread) return JNI_FALSE;
+    if (!thread) {
+        logWin32Failure("openDefaultApp0", &copy->wide, GetLastError());
+        return JNI_FALSE;
+    }
     // The thread owns the copy and the reference now; nothing waits for it.
     copy.release();
     reference.release();

@@ -13,6 +13,7 @@
 #include "desktop/mail.h"
 #include "desktop/mail_lists.h"
 #include "desktop/mapi_wide.h"
+#include "frame/failure_log.h"
 #include "frame/java_strings.h"
 #include "frame/jni_scoped.h"
 
@@ -103,10 +104,10 @@ void runMailOperation(Send send)
 {
     LHANDLE session = 0;
     if (LPMAPILOGON logon = mapiLogon.load()) {
-        if (logon(0, nullptr, nullptr, kLogonFlags, 0, &session) != SUCCESS_SUCCESS)
+        if (logMailResult("MAPILogon", logon(0, nullptr, nullptr, kLogonFlags, 0, &session)) != SUCCESS_SUCCESS)
             MessageBoxA(nullptr, "Failed to open mail client.", kMailError, MB_OK);
     }
-    send(session);
+    logMailResult("MAPISendMail", send(session));
     if (session != 0) {
         if (LPMAPILOGOFF logoff = mapiLogoff.load()) logoff(session, 0, 0, 0);
     }
@@ -151,7 +152,7 @@ void sendWide(const MailRequest& request, LPMAPISENDMAILW send)
     message.lpRecips = recipients.empty() ? nullptr : recipientArray.data();
     message.nFileCount = static_cast<ULONG>(attachments.size());
     message.lpFiles = attachmentArray.data();
-    runMailOperation([&](LHANDLE session) { send(session, 0, &message, kSendFlags, 0); });
+    runMailOperation([&](LHANDLE session) { return send(session, 0, &message, kSendFlags, 0); });
 }
 
 } // namespace
@@ -164,7 +165,7 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
     // one; else the ANSI lists with short names, and where even they could
     // not be made the user is told that this mail cannot be made.
     if (request->wideLists) {
-        if (!resolveMail()) return 0;
+        if (!resolveMail()) return logMailNotSent("no mapi32.dll with MAPISendMail");
         if (LPMAPISENDMAILW send = mapiSendMailW.load()) {
             try {
                 sendWide(*request, send);
@@ -174,7 +175,7 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
         }
         if (!request->attachmentList || !request->recipientList) {
             MessageBoxA(nullptr, "Failed to give the recipients or attachments to mail client.", kMailError, MB_OK);
-            return 0;
+            return logMailNotSent("a name without an ANSI form, and a client without MAPISendMailW");
         }
     }
 
@@ -211,7 +212,7 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
         attachmentArray.get()[i].lpszFileName = const_cast<char*>(fileNamePart(token));
     }
 
-    if (!resolveMail()) return 0;
+    if (!resolveMail()) return logMailNotSent("no mapi32.dll with MAPISendMail");
 
     MapiMessage message;
     ZeroMemory(&message, sizeof message);
@@ -219,7 +220,7 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
     message.lpRecips = recipientArray.get();
     message.nFileCount = static_cast<ULONG>(attachmentCount);
     message.lpFiles = attachmentArray.get();
-    runMailOperation([&](LHANDLE session) { mapiSendMail.load()(session, 0, &message, kSendFlags, 0); });
+    runMailOperation([&](LHANDLE session) { return mapiSendMail.load()(session, 0, &message, kSendFlags, 0); });
 
     recipientArray.reset();
     attachmentArray.reset();
@@ -262,14 +263,14 @@ bool ansiList(const std::u16string& list, unsigned char separator, bool paths, s
 extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JNIEnv* env, jclass, jchar separator,
                                                                               jstring attachments, jstring recipients)
 {
-    if (!attachments || !recipients) return 0;
+    if (!attachments || !recipients) return logMailNotSent("a null list");
     std::unique_ptr<MailRequest> request(new (std::nothrow) MailRequest);
-    if (!request) return 0;
+    if (!request) return logMailNotSent("out of memory");
 
     ScopedJavaString attachmentText(env, attachments);
-    if (!attachmentText.ok()) return 0;
+    if (!attachmentText.ok()) return logMailNotSent("an attachment list that holds U+0000");
     ScopedJavaString recipientText(env, recipients);
-    if (!recipientText.ok()) return 0;
+    if (!recipientText.ok()) return logMailNotSent("a recipient list that holds U+0000");
 
     // The separator is the low byte of its argument.
     request->separator = static_cast<unsigned char>(separator & 0xFF);
@@ -295,7 +296,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_sendFiles0(JN
             if (!request->attachmentList || !request->recipientList) return 0;
         }
     } catch (...) {
-        return 0;
+        return logMailNotSent("out of memory");
     }
 
     sendMailRequest(std::move(request));

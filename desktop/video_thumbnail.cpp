@@ -12,6 +12,7 @@
 
 #include "desktop/com_handles.h"
 #include "frame/critical_section.h"
+#include "frame/failure_log.h"
 #include "desktop/guarded_call.h"
 #include "desktop/media_detector.h"
 #include "desktop/media_foundation.h"
@@ -262,13 +263,13 @@ jint fetchThumbnail(const std::u16string& path, jint* size, jbyte* pixels, std::
         // here. A thread in the multithreaded apartment answers
         // RPC_E_CHANGED_MODE and keeps its apartment as it is.
         unique_com_apartment apartment(SUCCEEDED(CoInitialize(nullptr)));
-        if (FAILED(grabFirstFrame(path, grabbed))) return -1;
+        if (FAILED(logThumbnailResult(path, grabFirstFrame(path, grabbed)))) return -1;
     }
     // A header that announces more rows than the detector's buffer holds
     // (or a negative size) would make the copy read past it.
     std::int32_t width = 0, height = 0;
     readFrameSize(grabbed.buffer.get(), width, height);
-    if (!frameIsReadable(grabbed.bytes, width, height)) return -1;
+    if (!frameIsReadable(grabbed.bytes, width, height)) return logThumbnailResult(path, E_UNEXPECTED), -1;
     unpadFrameRows(static_cast<unsigned char*>(grabbed.buffer.get()) + kFrameHeaderBytes, width, height);
     const jint result = copyFrame(grabbed.buffer.get(), size, pixels, pixelBytes);
 
@@ -315,10 +316,10 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumb
     JNIEnv* env, jclass, jstring path, jintArray size, jbyteArray pixels)
 {
     using namespace dovrikna;
-    if (!path || !size || !pixels) return -1;
+    if (!path || !size || !pixels) return logFailure("getVideoThumbnail0", nullptr, "a null argument"), -1;
     // The arrays' real lengths bound what is written: the stated width and
     // height are not trusted as the pixel array's capacity.
-    if (env->GetArrayLength(size) < 2) return -1;
+    if (env->GetArrayLength(size) < 2) return logFailure("getVideoThumbnail0", nullptr, "a short size"), -1;
     const jsize pixelLength = env->GetArrayLength(pixels);
 
     ScopedJavaString pathText(env, path);
@@ -331,6 +332,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumb
                                     pixelLength > 0 ? static_cast<std::size_t>(pixelLength) : 0);
         } catch (...) {
             result = -1; // nothing may unwind into the VM
+            logFailure("getVideoThumbnail0", nullptr, "out of memory");
         }
     }
     pixelElements.release();

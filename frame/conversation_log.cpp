@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "dovrikna_version.h"
 #include "frame/log_line.h"
+#include "frame/log_pacing.h"
 
 namespace dovrikna {
 
@@ -16,7 +19,8 @@ const char kOldSuffix[] = ".1";
 // The older log's next content while it is being put in place.
 const char kPendingSuffix[] = ".1~";
 // How long a writer waits for another (in any process) to finish its line;
-// one that was stopped mid-line is then written past.
+// one that was stopped mid-line is then written past, and no later line
+// waits for it again until the turn is seen free (log_pacing.h).
 const DWORD kTurnTimeoutMs = 1000;
 
 char logPath[MAX_PATH];
@@ -25,6 +29,12 @@ char pendingLogPath[MAX_PATH + sizeof kPendingSuffix];
 // One writer at a time across every process that logs to this file (named
 // after the path), so that no two rotate at once and no line is lost.
 HANDLE turn = nullptr;
+std::atomic<bool> turnStalled{false};
+// From the load line until the worker has started (what a Java VM's
+// System.loadLibrary waits for), no line waits.
+std::atomic<bool> loadUnderWay{false};
+// Changed only by the writer that holds the turn.
+RotationPacing rotationPacing;
 
 // Readers and the other processes' writers may keep the file open: shared
 // for deletion, so that it can be renamed under them. Windows 9x knows no
@@ -39,37 +49,59 @@ HANDLE openLog(DWORD access, DWORD disposition)
     return file;
 }
 
-// The full log becomes the older one, which is replaced only once its
-// successor is whole: a failed step leaves it as it was.
-void rotate()
+// Whether the older log could be replaced now: a viewer that holds it
+// without sharing its deletion makes every replacement fail, and is found
+// without copying anything.
+bool oldLogReplaceable()
 {
-    if (MoveFileExA(logPath, oldLogPath, MOVEFILE_REPLACE_EXISTING)) return;
+    HANDLE file = CreateFileA(oldLogPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED;
+}
+
+// The full log becomes the older one, which is replaced only once its
+// successor is whole: a failed step leaves it as it was. False when nothing
+// rotated.
+bool rotate()
+{
+    if (MoveFileExA(logPath, oldLogPath, MOVEFILE_REPLACE_EXISTING)) return true;
     if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) { // Windows 9x
-        if (MoveFileA(logPath, pendingLogPath)) {
-            DeleteFileA(oldLogPath);
-            MoveFileA(pendingLogPath, oldLogPath);
-        }
-        return;
+        if (!MoveFileA(logPath, pendingLogPath)) return false;
+        DeleteFileA(oldLogPath);
+        MoveFileA(pendingLogPath, oldLogPath);
+        return true;
     }
     // A reader that does not share deletion holds the file: it is copied,
-    // and emptied once the copy is in place.
+    // and emptied once the copy is in place; not while the older log cannot
+    // be replaced, or the copy would be made for nothing.
+    if (!oldLogReplaceable()) return false;
     if (CopyFileA(logPath, pendingLogPath, FALSE) &&
         MoveFileExA(pendingLogPath, oldLogPath, MOVEFILE_REPLACE_EXISTING)) {
         HANDLE file = openLog(GENERIC_WRITE, TRUNCATE_EXISTING);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    } else {
-        DeleteFileA(pendingLogPath);
+        return true;
     }
+    DeleteFileA(pendingLogPath);
+    return false;
 }
 
-void append(const char* bytes, DWORD length)
+// Only a writer that holds the turn rotates; one that writes past a stalled
+// turn appends, and the log may pass its bound until the turn is back.
+void append(const char* bytes, DWORD length, bool mayRotate)
 {
     HANDLE file = openLog(FILE_APPEND_DATA, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return;
     const DWORD size = GetFileSize(file, nullptr);
-    if (size != INVALID_FILE_SIZE && size > 0 && size + length > kRotateBytes) {
+    const DWORD now = GetTickCount();
+    if (mayRotate && size != INVALID_FILE_SIZE && size > 0 && size + length > kRotateBytes &&
+        rotationPacing.due(now)) {
         CloseHandle(file);
-        rotate();
+        rotationPacing.tried(rotate(), now);
         file = openLog(FILE_APPEND_DATA, OPEN_ALWAYS);
         if (file == INVALID_HANDLE_VALUE) return;
     }
@@ -98,40 +130,43 @@ DWORD toUtf8(const char* ansi, DWORD length, char* utf8, DWORD room)
     return i;
 }
 
-// Folds ASCII letters, so that one file named in two cases is one name.
-void makeTurnName(char* name, const char* path)
+// `insideLoader`: the load's and the unload's lines, written inside DllMain,
+// where nothing may wait, and the lines of the worker's start, which the
+// load waits for.
+void writeLine(const LogLine& line, bool insideLoader)
 {
-    unsigned long hash = 2166136261u;
-    for (const char* c = path; *c; ++c)
-        hash = (hash ^ static_cast<unsigned char>(*c >= 'a' && *c <= 'z' ? *c - 'a' + 'A' : *c)) * 16777619u;
-    const char prefix[] = "dovrikna-log-";
-    int at = 0;
-    for (; prefix[at]; ++at) name[at] = prefix[at];
-    for (int shift = 28; shift >= 0; shift -= 4) name[at++] = "0123456789ABCDEF"[(hash >> shift) & 0xF];
-    name[at] = '\0';
-}
-
-} // namespace
-
-void writeLogLine(const LogLine& line)
-{
-    if (!conversationLogOn) return;
     SYSTEMTIME now;
     GetLocalTime(&now);
     const DWORD thread = GetCurrentThreadId();
     LogLine full;
     full.digits(now.wYear, 4).text("-").digits(now.wMonth, 2).text("-").digits(now.wDay, 2).text(" ");
     full.digits(now.wHour, 2).text(":").digits(now.wMinute, 2).text(":").digits(now.wSecond, 2).text(".");
-    full.digits(now.wMilliseconds, 3).text(" thread ").number(thread).text(": ").text(line.c_str());
+    full.digits(now.wMilliseconds, 3).text(" process ").number(GetCurrentProcessId());
+    full.text(" thread ").number(thread).text(": ").text(line.c_str());
 
     char bytes[(LogLine::kCapacity + 64) * 3 + 2];
     DWORD length = toUtf8(full.c_str(), static_cast<DWORD>(full.size()), bytes, sizeof bytes - 2);
     bytes[length++] = '\r';
     bytes[length++] = '\n';
 
-    const DWORD wait = turn ? WaitForSingleObject(turn, kTurnTimeoutMs) : WAIT_FAILED;
-    append(bytes, length);
-    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(turn);
+    bool held = false;
+    if (turn) {
+        const unsigned patience = turnPatience(turnStalled.load(), insideLoader, kTurnTimeoutMs);
+        const DWORD wait = WaitForSingleObject(turn, patience);
+        held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED || wait == WAIT_TIMEOUT)
+            turnStalled.store(turnStalledAfter(turnStalled.load(), patience, held));
+    }
+    // Without a turn at all (no mutex could be made) this writer rotates alone.
+    append(bytes, length, held || !turn);
+    if (held) ReleaseMutex(turn);
+}
+
+} // namespace
+
+void writeLogLine(const LogLine& line)
+{
+    if (conversationLogOn) writeLine(line, loadUnderWay.load());
 }
 
 void openConversationLog(void* moduleInstance)
@@ -142,8 +177,11 @@ void openConversationLog(void* moduleInstance)
     for (DWORD i = 0; i < sizeof kOldSuffix; ++i) oldLogPath[length + i] = kOldSuffix[i];
     for (DWORD i = 0; i < sizeof kPendingSuffix; ++i) pendingLogPath[length + i] = kPendingSuffix[i];
     char turnName[32];
-    makeTurnName(turnName, logPath);
+    logTurnName(turnName, logPath);
     turn = CreateMutexA(nullptr, FALSE, turnName);
+    turnStalled.store(false);
+    loadUnderWay.store(true);
+    rotationPacing = RotationPacing();
     conversationLogOn = true;
 
     char module[MAX_PATH] = "";
@@ -163,7 +201,12 @@ void openConversationLog(void* moduleInstance)
         line.text(", Windows ").number(version.dwMajorVersion).text(".").number(version.dwMinorVersion);
         line.text(" build ").number(version.dwBuildNumber & 0xFFFF).text(" platform ").number(version.dwPlatformId);
     }
-    writeLogLine(line);
+    writeLine(line, true);
+}
+
+void logLoadEnded()
+{
+    loadUnderWay.store(false);
 }
 
 void logUnload(bool processTerminating)
@@ -171,7 +214,7 @@ void logUnload(bool processTerminating)
     if (!conversationLogOn) return;
     LogLine line;
     line.text(processTerminating ? "unload (the process ends)" : "unload (the library is freed)");
-    writeLogLine(line);
+    writeLine(line, true);
     if (!processTerminating && turn) {
         CloseHandle(turn);
         turn = nullptr;

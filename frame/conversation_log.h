@@ -17,16 +17,25 @@ extern bool conversationLogOn;
 // Load sequence: reads DOVRIKNA_LOG and, when it names a file, writes the
 // load line (version, module, process, Windows version).
 void openConversationLog(void* moduleInstance);
+// The worker has started: from here on a line may wait for its turn.
+void logLoadEnded();
 // Unload sequence: the unload line. Under the loader lock: kernel32 calls only.
+// Neither the lines of the load (up to logLoadEnded) nor this one wait for
+// another writer's turn.
 void logUnload(bool processTerminating);
 
-// Appends the line with its time and thread, as UTF-8. The file is opened for
-// each line, so every line is on disk when the call returns, and another
-// program may read, move or delete the file at any time. Writers in every
-// process that logs to the file take turns. A file that has grown past 1 MiB
-// becomes the same name with ".1" appended, replacing an earlier one only
-// once that has worked (renamed; copied and emptied while a reader that does
-// not share deletion holds it), and a new file is begun.
+// Appends the line with its time, process and thread, as UTF-8. The file is
+// opened for each line, so every line is on disk when the call returns, and
+// another program may read, move or delete the file at any time. Writers in
+// every process that logs to the file take turns; a writer stopped holding
+// its turn costs one line a second's wait, after which lines are appended
+// without the turn (and the log not rotated) until the turn is seen free. A
+// file that has grown past 1 MiB becomes the same name with ".1" appended,
+// replacing an earlier one only once that has worked (renamed; copied and
+// emptied while a reader that does not share deletion holds it), and a new
+// file is begun. While the ".1" file cannot be replaced (a viewer holds it
+// without sharing its deletion), the log goes on growing and the rotation is
+// tried again every 2 s, never copying for nothing.
 void writeLogLine(const LogLine& line);
 
 } // namespace dovrikna

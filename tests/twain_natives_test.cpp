@@ -298,6 +298,25 @@ TEST_F(Scanning, FreedAfterAScanTheLibraryRunsItsUnloadSequence)
     expectUnloadSequence(lib, worker, [] {});
 }
 
+// What docs/natives.md tells the Java side: an image poll before any request
+// leaves IDLE, which the selection's poll reads as a source chosen; a scan
+// whose source would not enable leaves the manager open, and a FreeLibrary
+// then leaves the library loaded.
+TEST_F(Scanning, APollBeforeAnyRequestAndAFailedScanDoWhatTheContractSays)
+{
+    EXPECT_EQ(kPending, queryImage());
+    EXPECT_EQ(kIdle, querySelect());
+
+    script->enableDs = dovrikna::TWRC_FAILURE;
+    acquire();
+    EXPECT_EQ(kFinished, pollImage());
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"}), calls());
+    lib.unload();
+    Sleep(300);
+    EXPECT_NE(nullptr, GetModuleHandleA("dovrikna.dll"));
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"}), calls());
+}
+
 TEST_F(Scanning, FreedWithASourceOpenTheLibraryUnloadsWhenTheUserClosesIt)
 {
     acquire();
