@@ -11,6 +11,7 @@
 
 #include "desktop/heap_string.h"
 #include "desktop/mail.h"
+#include "desktop/mail_failure.h"
 #include "desktop/mail_lists.h"
 #include "desktop/mapi_wide.h"
 #include "frame/java_strings.h"
@@ -95,9 +96,18 @@ bool resolveMail()
     return resolved;
 }
 
-// Opens the client's compose window for the message, sent with `send`. A
-// client without MAPILogon (or MAPILogoff) is sent to without a session of
-// our own: the send then logs on by itself.
+// A refused mail is never silent: the person clicked "mail" and waits for
+// the compose window. Their own cancel is not told back to them.
+void tellMailFailure(ULONG result)
+{
+    const std::string text = mailFailureText(result);
+    if (!text.empty()) MessageBoxA(nullptr, text.c_str(), kMailError, MB_OK);
+}
+
+// Opens the client's compose window for the message, sent with `send`, and
+// tells the client's refusal once the session is closed. A client without
+// MAPILogon (or MAPILogoff) is sent to without a session of our own: the
+// send then logs on by itself.
 template <typename Send>
 void runMailOperation(Send send)
 {
@@ -106,10 +116,11 @@ void runMailOperation(Send send)
         if (logon(0, nullptr, nullptr, kLogonFlags, 0, &session) != SUCCESS_SUCCESS)
             MessageBoxA(nullptr, "Failed to open mail client.", kMailError, MB_OK);
     }
-    send(session);
+    const ULONG result = send(session);
     if (session != 0) {
         if (LPMAPILOGOFF logoff = mapiLogoff.load()) logoff(session, 0, 0, 0);
     }
+    tellMailFailure(result);
 }
 
 const wchar_t* wideFileNamePart(const std::wstring& path)
@@ -151,7 +162,7 @@ void sendWide(const MailRequest& request, LPMAPISENDMAILW send)
     message.lpRecips = recipients.empty() ? nullptr : recipientArray.data();
     message.nFileCount = static_cast<ULONG>(attachments.size());
     message.lpFiles = attachmentArray.data();
-    runMailOperation([&](LHANDLE session) { send(session, 0, &message, kSendFlags, 0); });
+    runMailOperation([&](LHANDLE session) { return send(session, 0, &message, kSendFlags, 0); });
 }
 
 } // namespace
@@ -164,7 +175,10 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
     // one; else the ANSI lists with short names, and where even they could
     // not be made the user is told that this mail cannot be made.
     if (request->wideLists) {
-        if (!resolveMail()) return 0;
+        if (!resolveMail()) {
+            MessageBoxA(nullptr, kNoMailClientText, kMailError, MB_OK);
+            return 0;
+        }
         if (LPMAPISENDMAILW send = mapiSendMailW.load()) {
             try {
                 sendWide(*request, send);
@@ -211,7 +225,10 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
         attachmentArray.get()[i].lpszFileName = const_cast<char*>(fileNamePart(token));
     }
 
-    if (!resolveMail()) return 0;
+    if (!resolveMail()) {
+        MessageBoxA(nullptr, kNoMailClientText, kMailError, MB_OK);
+        return 0;
+    }
 
     MapiMessage message;
     ZeroMemory(&message, sizeof message);
@@ -219,7 +236,7 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
     message.lpRecips = recipientArray.get();
     message.nFileCount = static_cast<ULONG>(attachmentCount);
     message.lpFiles = attachmentArray.get();
-    runMailOperation([&](LHANDLE session) { mapiSendMail.load()(session, 0, &message, kSendFlags, 0); });
+    runMailOperation([&](LHANDLE session) { return mapiSendMail.load()(session, 0, &message, kSendFlags, 0); });
 
     recipientArray.reset();
     attachmentArray.reset();
