@@ -665,7 +665,15 @@ int wmain(int argc, wchar_t** argv)
 
     // Read by the library once, as it loads.
     if (!logFile.empty()) SetEnvironmentVariableW(L"DOVRIKNA_LOG", logFile.c_str());
-    const HWND mainWindow = makeMainAppWindow();
+    // The first window of a Wine session starts Wine's desktop process
+    // (explorer.exe /desktop), which takes this process's standard handles
+    // as its own and outlives it: a pipe or file given to the tool would
+    // stay open for seconds after the tool has ended.
+    HWND mainWindow;
+    {
+        StandardHandlesToNul quiet;
+        mainWindow = makeMainAppWindow();
+    }
     Library lib;
     const std::wstring dll = ownFolder() + L"dovrikna.dll";
     if (!lib.load(dll)) {
