@@ -159,6 +159,27 @@ TEST(TryTool, ScanPrintsThePageCopiesItAndLogsTheConversation)
     EXPECT_NE(std::string::npos, logged.back().find(": unload (the library is freed)")) << logged.back();
 }
 
+// The choice of --choose is the one the scan takes: the user's source, not the default.
+TEST(TryTool, ScanChooseScansFromTheSourceChosenInTheSameRun)
+{
+    const std::string temp = twaintest::useFreshTempDirectory("try-choose");
+    const std::string log = temp + "conversation.log";
+    Tool tool({"--log", log, "scan", "--choose"});
+    HWND source = nullptr;
+    ASSERT_TRUE(twaintest::waitUntil([&] { return (source = FindWindowA(standin::kSourceWindowClass, nullptr)); },
+                                     30000))
+        << "the source's window never came up";
+    PostMessageA(source, standin::kScanButton, 0, 0);
+    ASSERT_EQ(0, tool.finish()) << tool.err;
+    EXPECT_EQ((std::vector<std::string>{
+                  "A source was chosen; the choice holds for this run only (scan --choose chooses, then scans).",
+                  temp + "kel0.tif", "1 page."}),
+              linesOf(tool.out));
+    const std::string conversation = readFile(log);
+    EXPECT_NE(std::string::npos, conversation.find("IMAGEFILEXFER/GET to source \"Standin Scanner\" -> XFERDONE"))
+        << conversation;
+}
+
 TEST(TryTool, ThumbWritesTheFrameAsABitmap)
 {
     ASSERT_TRUE(MediaDetRegistration::install(wide(programFolder() + "media_detector_standin.dll")));
