@@ -11,6 +11,7 @@
 
 #include "desktop/heap_string.h"
 #include "desktop/mail.h"
+#include "desktop/mail_failure.h"
 #include "desktop/mail_lists.h"
 #include "desktop/mapi_wide.h"
 #include "frame/failure_log.h"
@@ -96,9 +97,18 @@ bool resolveMail()
     return resolved;
 }
 
-// Opens the client's compose window for the message, sent with `send`. A
-// client without MAPILogon (or MAPILogoff) is sent to without a session of
-// our own: the send then logs on by itself.
+// A refused mail is never silent: the person clicked "mail" and waits for
+// the compose window. Their own cancel is not told back to them.
+void tellMailFailure(ULONG result)
+{
+    const std::string text = mailFailureText(result);
+    if (!text.empty()) MessageBoxA(nullptr, text.c_str(), kMailError, MB_OK);
+}
+
+// Opens the client's compose window for the message, sent with `send`, and
+// tells the client's refusal once the session is closed. A client without
+// MAPILogon (or MAPILogoff) is sent to without a session of our own: the
+// send then logs on by itself.
 template <typename Send>
 void runMailOperation(Send send)
 {
@@ -107,10 +117,11 @@ void runMailOperation(Send send)
         if (logMailResult("MAPILogon", logon(0, nullptr, nullptr, kLogonFlags, 0, &session)) != SUCCESS_SUCCESS)
             MessageBoxA(nullptr, "Failed to open mail client.", kMailError, MB_OK);
     }
-    logMailResult("MAPISendMail", send(session));
+    const ULONG result = logMailResult("MAPISendMail", send(session));
     if (session != 0) {
         if (LPMAPILOGOFF logoff = mapiLogoff.load()) logoff(session, 0, 0, 0);
     }
+    tellMailFailure(result);
 }
 
 const wchar_t* wideFileNamePart(const std::wstring& path)
@@ -165,7 +176,10 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
     // one; else the ANSI lists with short names, and where even they could
     // not be made the user is told that this mail cannot be made.
     if (request->wideLists) {
-        if (!resolveMail()) return logMailNotSent("no mapi32.dll with MAPISendMail");
+        if (!resolveMail()) {
+            MessageBoxA(nullptr, kNoMailClientText, kMailError, MB_OK);
+            return logMailNotSent("no mapi32.dll with MAPISendMail");
+        }
         if (LPMAPISENDMAILW send = mapiSendMailW.load()) {
             try {
                 sendWide(*request, send);
@@ -212,7 +226,10 @@ int sendMailRequest(std::unique_ptr<MailRequest> request)
         attachmentArray.get()[i].lpszFileName = const_cast<char*>(fileNamePart(token));
     }
 
-    if (!resolveMail()) return logMailNotSent("no mapi32.dll with MAPISendMail");
+    if (!resolveMail()) {
+        MessageBoxA(nullptr, kNoMailClientText, kMailError, MB_OK);
+        return logMailNotSent("no mapi32.dll with MAPISendMail");
+    }
 
     MapiMessage message;
     ZeroMemory(&message, sizeof message);

@@ -1,6 +1,6 @@
 // sendFiles0 against the recording mapi32.dll stand-in: the message built from
-// the two lists, the logon, send and logoff with their flags, the message box
-// of a failed logon, the wide send for names outside the code page, and the
+// the two lists, the logon, send and logoff with their flags, the message boxes
+// of a failed logon and of a refused send, the wide send for names outside the code page, and the
 // loading of the module.
 #include <windows.h>
 
@@ -50,6 +50,17 @@ Lines mailed(const std::vector<std::string>& recipients, const std::vector<std::
     for (const auto& entry : files) lines.push_back(file(entry.first, entry.second));
     lines.push_back(kLogoff);
     return lines;
+}
+
+Lines linesOf(const std::string& text)
+{
+    Lines lines;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines.empty() ? Lines{""} : lines;
 }
 
 std::string binFolder()
@@ -185,13 +196,47 @@ TEST_F(MailTest, LogoffOnlyFollowsALogonThatLeftASession)
 {
     standin().configure(0, 0);
     EXPECT_EQ(Lines({kLogon, send("0x0"), message(1, 1), recipient("a"), file("x", "x")}), request(';', "x", "a"));
+}
 
-    // What the client returns from the send is not looked at; no box either.
-    standin().configure(0, kSession, MAPI_USER_ABORT);
-    MessageBoxWatcher watcher;
-    EXPECT_EQ(mailed({"a"}, {{"x", "x"}}), request(';', "x", "a"));
-    watcher.stop();
-    EXPECT_EQ(0u, watcher.boxes().size());
+// Every answer of the client's send but success and the user's cancel is told
+// in one box, after the session is closed; sendFiles0 returns 0 all the same.
+TEST_F(MailTest, EveryRefusalButTheUsersCancelIsToldInOneBox)
+{
+    const std::string julia = "\xD0\xAE\xD0\xBB\xD1\x8F"; // goes wide
+    const struct {
+        ULONG result;
+        std::string recipient, told;
+    } rows[] = {
+        {SUCCESS_SUCCESS, "a", ""},
+        {MAPI_USER_ABORT, "a", ""},
+        {MAPI_USER_ABORT, julia, ""},
+        {MAPI_E_FAILURE, "a", "The mail was not made: the mail client reported a failure (MAPI error 2)."},
+        {MAPI_E_LOGIN_FAILURE, "a", "The mail was not made: the mail client could not log on (MAPI error 3)."},
+        {MAPI_E_ATTACHMENT_NOT_FOUND, "a", "The mail was not made: an attachment was not found (MAPI error 11)."},
+        {MAPI_E_ATTACHMENT_NOT_FOUND, julia, "The mail was not made: an attachment was not found (MAPI error 11)."},
+        {MAPI_E_UNKNOWN_RECIPIENT, "a",
+         "The mail was not made: a recipient is unknown to the mail client (MAPI error 14)."},
+        {MAPI_E_AMBIGUOUS_RECIPIENT, "a",
+         "The mail was not made: a recipient name matches more than one address (MAPI error 21)."},
+        {MAPI_E_NOT_SUPPORTED, "a", "The mail was not made: the mail client does not support this (MAPI error 26)."},
+        {0xBAD, "a", "The mail was not made: the mail client gave an unknown error (MAPI error 2989)."},
+    };
+    for (const auto& row : rows) {
+        standin().configure(0, kSession, row.result);
+        MapiStandin mapi = standin();
+        MessageBoxWatcher watcher([mapi] { return mapi.text(); });
+        const Lines log = request(';', "x", row.recipient);
+        watcher.stop();
+        const std::string send = row.recipient == "a" ? "MAPISendMail" : "MAPISendMailW";
+        EXPECT_EQ(mailed({row.recipient}, {{"x", "x"}}, send), log) << row.result;
+        const std::vector<MessageBoxWatcher::Box> boxes = watcher.boxes();
+        ASSERT_EQ(row.told.empty() ? 0u : 1u, boxes.size()) << send << " answered " << row.result;
+        if (boxes.empty()) continue;
+        EXPECT_EQ(row.told, boxes[0].text);
+        EXPECT_EQ("Mail Error", boxes[0].caption);
+        EXPECT_FALSE(boxes[0].owned);
+        EXPECT_EQ(kLogoff, linesOf(boxes[0].seen).back()) << "the box came before the logoff";
+    }
 }
 
 TEST_F(MailTest, AFailedLogonShowsOneBoxAndTheSendIsStillMade)
@@ -257,7 +302,7 @@ TEST_F(MailModuleTest, TwoRequestsLoadTheModuleOnceAndUnloadReleasesIt)
     EXPECT_EQ(nullptr, GetModuleHandleA("mapi32.dll"));
 }
 
-TEST_F(MailModuleTest, WithoutMapiSendMailNothingIsCalledOrShownOrKept)
+TEST_F(MailModuleTest, WithoutMapiSendMailNothingIsCalledOrKeptAndTheUserIsTold)
 {
     // The variant without MAPISendMail, loaded first: the library's
     // LoadLibraryA("mapi32.dll") then gets this module.
@@ -272,7 +317,13 @@ TEST_F(MailModuleTest, WithoutMapiSendMailNothingIsCalledOrShownOrKept)
         EXPECT_EQ(0, lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, ';', jvm.newString("x"),
                                                                  jvm.newString("a")));
     watcher.stop();
-    EXPECT_EQ(0u, watcher.boxes().size());
+    const std::vector<MessageBoxWatcher::Box> boxes = watcher.boxes();
+    ASSERT_EQ(2u, boxes.size());
+    for (const MessageBoxWatcher::Box& box : boxes) {
+        EXPECT_EQ("The mail was not made: no mail client is set up (mapi32.dll is missing or has no MAPISendMail).",
+                  box.text);
+        EXPECT_EQ("Mail Error", box.caption);
+    }
     EXPECT_EQ("", standin.text());
     EXPECT_EQ(variant, GetModuleHandleA("mapi32.dll"));
 

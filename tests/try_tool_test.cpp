@@ -41,17 +41,28 @@ std::vector<std::string> linesOf(const std::string& text)
     return lines;
 }
 
-// dovrikna-try.exe started with its output going to files.
+// dovrikna-try.exe started with its output going to files of its own: a
+// process that the tool started and that outlives it (under Wine, the
+// desktop process that a first window starts) may still hold them.
 class Tool {
 public:
     explicit Tool(const std::vector<std::string>& args)
     {
-        const std::string base = programFolder() + "try-" + std::to_string(GetCurrentProcessId());
+        static int runs = 0;
+        const std::string base =
+            programFolder() + "try-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs);
         out_ = base + ".out";
         err_ = base + ".err";
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE out = CreateFileA(out_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        HANDLE err = CreateFileA(err_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        HANDLE out = CreateFileA(out_.c_str(), GENERIC_WRITE, share, &inherit, CREATE_NEW, 0, nullptr);
+        HANDLE err = CreateFileA(err_.c_str(), GENERIC_WRITE, share, &inherit, CREATE_NEW, 0, nullptr);
+        if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
+            ADD_FAILURE() << "could not make " << base << ".out/.err, error " << GetLastError();
+            if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+            if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+            return;
+        }
         std::string line = "\"" + programFolder() + "dovrikna-try.exe\"";
         // Quoted as the runtime splits them: backslashes before the closing quote doubled.
         for (const std::string& arg : args) {
@@ -91,6 +102,21 @@ public:
         return static_cast<int>(code);
     }
 
+    // The stderr written so far, while the tool runs.
+    std::string errSoFar() const { return readFile(err_); }
+
+    // A message box of the tool's process that is up, or null.
+    HWND box() const
+    {
+        for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", nullptr); window;
+             window = FindWindowExA(nullptr, window, "#32770", nullptr)) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (started_ && process == process_.dwProcessId && IsWindowVisible(window)) return window;
+        }
+        return nullptr;
+    }
+
     std::string out, err;
 
 private:
@@ -105,7 +131,8 @@ TEST(TryTool, SourcesChoosesTheStandinManagersSource)
 {
     Tool tool({"sources"});
     ASSERT_EQ(0, tool.finish()) << tool.err;
-    EXPECT_EQ("A source was chosen.\n", tool.out);
+    EXPECT_EQ("A source was chosen; the choice holds for this run only (scan --choose chooses, then scans).\n",
+              tool.out);
 }
 
 TEST(TryTool, ScanPrintsThePageCopiesItAndLogsTheConversation)
@@ -130,6 +157,27 @@ TEST(TryTool, ScanPrintsThePageCopiesItAndLogsTheConversation)
     EXPECT_NE(std::string::npos, readFile(log).find("DSM IMAGE/IMAGEFILEXFER/GET to source \"Standin Default\" -> XFERDONE"));
     // The manager was closed when the scan ended: the tool's FreeLibrary unloads the library.
     EXPECT_NE(std::string::npos, logged.back().find(": unload (the library is freed)")) << logged.back();
+}
+
+// The choice of --choose is the one the scan takes: the user's source, not the default.
+TEST(TryTool, ScanChooseScansFromTheSourceChosenInTheSameRun)
+{
+    const std::string temp = twaintest::useFreshTempDirectory("try-choose");
+    const std::string log = temp + "conversation.log";
+    Tool tool({"--log", log, "scan", "--choose"});
+    HWND source = nullptr;
+    ASSERT_TRUE(twaintest::waitUntil([&] { return (source = FindWindowA(standin::kSourceWindowClass, nullptr)); },
+                                     30000))
+        << "the source's window never came up";
+    PostMessageA(source, standin::kScanButton, 0, 0);
+    ASSERT_EQ(0, tool.finish()) << tool.err;
+    EXPECT_EQ((std::vector<std::string>{
+                  "A source was chosen; the choice holds for this run only (scan --choose chooses, then scans).",
+                  temp + "kel0.tif", "1 page."}),
+              linesOf(tool.out));
+    const std::string conversation = readFile(log);
+    EXPECT_NE(std::string::npos, conversation.find("IMAGEFILEXFER/GET to source \"Standin Scanner\" -> XFERDONE"))
+        << conversation;
 }
 
 TEST(TryTool, ThumbWritesTheFrameAsABitmap)
@@ -207,7 +255,7 @@ TEST(TryTool, MailHandsFilesAndRecipientsToTheClient)
     const std::string first = programFolder() + "version_tests.exe", second = programFolder() + "dovrikna.dll";
     Tool tool({"mail", "--to", "a@example.org", "--to", "b@example.org", first, second});
     ASSERT_EQ(0, tool.finish()) << tool.err;
-    EXPECT_EQ("Gave 2 file(s) to the library for the mail client; it tells no result.\n", tool.out);
+    EXPECT_EQ("Gave 2 file(s) to the mail client; no refusal was told.\n", tool.out);
     const std::string log = readFile(mapiLog);
     DeleteFileA(mapiLog.c_str());
     for (const std::string& expected : std::vector<std::string>{"address=\"a@example.org\"", "address=\"b@example.org\"",
@@ -215,19 +263,50 @@ TEST(TryTool, MailHandsFilesAndRecipientsToTheClient)
         EXPECT_NE(std::string::npos, log.find(expected)) << expected << " in\n" << log;
 }
 
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 TEST(TryTool, MistakesAndFailuresEndWithAMessageAndACode)
 {
     const std::string missing = programFolder() + "no-such-folder\\";
     const std::string aFile = programFolder() + "dovrikna.dll";
     const std::string longLog = programFolder() + std::string(MAX_PATH, 'l') + ".log";
+    const std::string temp = twaintest::useFreshTempDirectory("try-mistakes");
+    const std::string bmp = temp + "no.bmp", noFrame = "no frame could be taken from ";
+    const std::string empty = temp + "empty.avi", cut = temp + "cut.avi", text = temp + "notes.avi";
+    const std::string noIndex = temp + "unfinished.mp4", moved = temp + "moved.txt";
+    writeFile(empty, "");
+    writeFile(cut, std::string("RIFF\xA0\x86\x01\x00" "AVI LIST", 16) + std::string(48, '\0')); // promises 100008
+    writeFile(text, "These are notes, not a video.\n");
+    writeFile(noIndex, std::string("\0\0\0\x10" "ftypisom\0\0\0\0" "\0\0\0\x08" "mdat", 24));
+    writeFile(temp + "a.txt", "a");
+    writeFile(temp + "b.txt", "b");
+    // A file whose path is longer than the shell takes (in folders of 200 characters each).
+    OpenRecorder recorder;
+    const std::string deep = recorder.folder(std::string(200, 'd') + "\\" + std::string(200, 'e'));
+    const std::string longFile = deep + "\\report.dvkopen";
+    writeFile(longFile, "");
     const struct {
         std::vector<std::string> args;
         int code;
         std::string says, out;
+        const char* variable = nullptr; // set for this run only
+        const char* value = nullptr;
+        bool box = false; // the library's message box comes up, and is answered
     } runs[] = {
         {{}, 2, "usage: dovrikna-try", ""},
         {{"scan", "--to", "x"}, 2, "usage: dovrikna-try", ""},
-        {{"thumb", programFolder() + "no-such.avi", programFolder() + "no.bmp"}, 1, "no frame could be taken", ""},
+        {{"sources", "--choose"}, 2, "usage: dovrikna-try", ""},
+        // Why no frame came, as far as the file tells.
+        {{"thumb", programFolder() + "no-such.avi", bmp}, 1, noFrame + programFolder() + "no-such.avi: there is no such file", ""},
+        {{"thumb", temp, bmp}, 1, noFrame + temp + ": it is a folder, not a video", ""},
+        {{"thumb", empty, bmp}, 1, noFrame + empty + ": the file is empty (0 bytes)", ""},
+        {{"thumb", cut, bmp}, 1, noFrame + cut + ": the file is cut short: its AVI header promises 100008 bytes, it has 64", ""},
+        {{"thumb", noIndex, bmp}, 1,
+         noFrame + noIndex + ": the file has no index (MP4/QuickTime 'moov' box): a recording that was not finished", ""},
+        {{"thumb", text, bmp}, 1, noFrame + text + ": it is not a video: it begins as no video format this tool knows", ""},
         {{"--timeout", "abc", "docs"}, 2, "--timeout wants a whole number of seconds from 1, not abc", ""},
         {{"--timeout", "0", "docs"}, 2, "not 0", ""},
         {{"--timeout", "5s", "docs"}, 2, "not 5s", ""},
@@ -240,13 +319,52 @@ TEST(TryTool, MistakesAndFailuresEndWithAMessageAndACode)
         // The library only starts a thread that asks the shell: what it knows is said.
         {{"open", missing + "x.txt"}, 0, "note: " + missing + "x.txt does not exist",
          "Asked the shell to open " + missing + "x.txt; whether a program started is not known.\n"},
+        {{"open", missing + std::string(MAX_PATH, 'x') + ".txt"}, 1,
+         "the shell opens no path of 260 characters or more, and " + missing + std::string(MAX_PATH, 'x') +
+             ".txt (" + std::to_string(missing.size() + MAX_PATH + 4) + ") does not exist: nothing was opened", ""},
+        {{"mv", temp + "a.txt", temp + "b.txt"}, 1,
+         "could not move " + temp + "a.txt to " + temp + "b.txt: " + temp + "b.txt exists already", ""},
+        {{"mv", temp + "none.txt", moved}, 1, "could not move " + temp + "none.txt to " + moved + ": " + temp +
+                                                 "none.txt does not exist", ""},
+        {{"mv", temp + "a.txt", moved}, 0, "", "Moved " + temp + "a.txt to " + moved + ".\n"},
+        // The library's boxes wait for the person at the screen: the tool says so.
+        {{"--timeout", "60", "scan"}, 1,
+         "the library shows a message box and waits until it is answered: \"Error\": \"Failed to connect to data "
+         "source manager.\"", "", "DOVRIKNA_STANDIN_OPENDSM_FAILS", "1", true},
+        {{"mail", aFile}, 1,
+         "the mail was refused; the library told: The mail was not made: an attachment was not found (MAPI error 11).",
+         "", "DOVRIKNA_MAPI_SEND_RESULT", "11", true},
     };
     for (const auto& run : runs) {
+        char saved[256] = "";
+        const bool hadValue = run.variable && GetEnvironmentVariableA(run.variable, saved, sizeof saved) > 0;
+        if (run.variable) SetEnvironmentVariableA(run.variable, run.value);
         Tool tool(run.args);
+        if (run.variable) SetEnvironmentVariableA(run.variable, hadValue ? saved : nullptr);
+        if (run.box) {
+            HWND box = nullptr;
+            EXPECT_TRUE(twaintest::waitUntil(
+                [&] { return tool.errSoFar().find("shows a message box") != std::string::npos && (box = tool.box()); },
+                30000))
+                << run.args.back() << ": no box told of; stderr so far:\n" << tool.errSoFar();
+            if (box) PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
         EXPECT_EQ(run.code, tool.finish()) << tool.err;
         EXPECT_NE(std::string::npos, tool.err.find(run.says)) << run.says << " in\n" << tool.err;
         EXPECT_EQ(run.out, tool.out);
     }
+    // A path too long for the shell goes by its folder's short name: the associated program gets the file.
+    Tool tool({"open", longFile});
+    ASSERT_EQ(0, tool.finish()) << tool.err;
+    const auto records = recorder.waitForRecords(1);
+    ASSERT_EQ(1u, records.size()) << tool.out;
+    ASSERT_EQ(2u, records[0].size());
+    EXPECT_LT(records[0][1].size(), static_cast<size_t>(MAX_PATH)) << records[0][1];
+    wchar_t full[1024];
+    const DWORD length = GetLongPathNameW(wide(records[0][1]).c_str(), full, 1024);
+    EXPECT_EQ(longFile, utf8(std::wstring(full, length < 1024 ? length : 0))) << records[0][1];
+    EXPECT_EQ(0u, tool.out.find("Asked the shell to open " + longFile + " as " + records[0][1] + " (its folder's short"))
+        << tool.out;
 }
 
 #else

@@ -3,6 +3,7 @@
 // support: with --log the library writes its conversation log.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,13 +17,16 @@ namespace {
 
 const char kUsageText[] =
     "usage: dovrikna-try [--log FILE] [--timeout SECONDS] COMMAND\n"
-    "  sources                 choose a scanning source (the source manager's dialog)\n"
-    "  scan [--dir D]          scan; prints each page's path as it arrives, copies it to D\n"
-    "                          (made first when missing)\n"
+    "  sources                 choose a scanning source (the source manager's dialog);\n"
+    "                          the choice holds for this run only: use scan --choose\n"
+    "  scan [--choose] [--dir D]  scan (after choosing the source with --choose); prints\n"
+    "                          each page's path as it arrives, copies it to D (made first\n"
+    "                          when missing)\n"
     "  thumb VIDEO OUT.bmp     writes the video's first frame to OUT.bmp\n"
     "  drive PATH              the kind and free space of PATH's drive\n"
     "  docs                    the user's documents folder\n"
     "  open FILE               asks the shell to open FILE with its associated program\n"
+    "  mv FROM TO              moves or renames a file or folder (never replaces TO)\n"
     "  mail [--to ADDR]... FILE...   hands FILEs to the mail client\n"
     "  --timeout SECONDS       how long to wait for news (a whole number from 1; 600)\n"
     "  --log FILE              the library's conversation log (FILE's folder must exist)\n"
@@ -34,6 +38,10 @@ enum Exit { kDone = 0, kFailed = 1, kUsage = 2, kNoAnswer = 3, kBroken = 4 };
 
 std::u16string u16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The tool's own output, as it was given at the start (a started program
+// may get other standard handles).
+HANDLE toolOut = nullptr, toolErr = nullptr;
 
 // To a console as UTF-16; to a file or pipe as UTF-8.
 void write(HANDLE out, const std::wstring& text)
@@ -49,24 +57,128 @@ void write(HANDLE out, const std::wstring& text)
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
-void say(const std::wstring& text) { write(GetStdHandle(STD_OUTPUT_HANDLE), text + L"\n"); }
+void say(const std::wstring& text) { write(toolOut, text + L"\n"); }
 int fail(int code, const std::wstring& text)
 {
-    write(GetStdHandle(STD_ERROR_HANDLE), L"dovrikna-try: " + text + L"\n");
+    write(toolErr, L"dovrikna-try: " + text + L"\n");
     return code;
 }
 
 std::wstring absolute(const std::wstring& path)
 {
-    wchar_t full[MAX_PATH * 2];
-    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
-    return length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : path;
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    return length > 0 && length < size ? full.substr(0, length) : path;
+}
+
+// A full path as the file functions take it at any length.
+std::wstring extended(const std::wstring& full)
+{
+    if (full.size() < MAX_PATH || full.compare(0, 4, L"\\\\?\\") == 0) return full;
+    return full.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC" + full.substr(1) : L"\\\\?\\" + full;
 }
 
 bool isFolder(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Why the library may have taken no frame from a file, as far as its bytes
+// tell: missing, a folder, empty, cut short (a container whose header
+// promises more bytes than the file has), not a video at all, or a video
+// whose container looks whole (then the decoders are the question).
+std::wstring whyNoFrame(const std::wstring& full)
+{
+    const std::wstring path = extended(full);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? L"there is no such file"
+                   : L"the file cannot be looked at (error " + std::to_wstring(error) + L")";
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return L"it is a folder, not a video";
+    const unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size == 0) return L"the file is empty (0 bytes)";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return L"the file cannot be read (error " + std::to_wstring(GetLastError()) + L")";
+    // Up to `count` bytes at `offset`; fewer at the end of the file.
+    auto read = [&](unsigned long long offset, DWORD count) {
+        std::string bytes(count, '\0');
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        DWORD got = 0;
+        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !ReadFile(file, &bytes[0], count, &got, nullptr))
+            got = 0;
+        bytes.resize(got);
+        return bytes;
+    };
+    auto le = [](const std::string& bytes, size_t at, size_t count) {
+        unsigned long long value = 0;
+        for (size_t i = count; i-- > 0;) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+        return value;
+    };
+    auto be = [](const std::string& bytes, size_t at, size_t count) {
+        unsigned long long value = 0;
+        for (size_t i = 0; i < count; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+        return value;
+    };
+    const std::string head = read(0, 32);
+    std::wstring kind, cut;
+    bool measured = false; // the container tells its length, and the file has it
+    auto promises = [&](const wchar_t* name, unsigned long long needed) {
+        kind = name;
+        measured = true;
+        if (needed > size)
+            cut = L"the file is cut short: its " + kind + L" header promises " + std::to_wstring(needed) +
+                  L" bytes, it has " + std::to_wstring(size);
+    };
+    if (head.size() >= 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "AVI ") == 0) {
+        promises(L"AVI", le(head, 4, 4) + 8);
+    } else if (head.size() >= 8 && (head.compare(4, 4, "ftyp") == 0 || head.compare(4, 4, "moov") == 0 ||
+                                     head.compare(4, 4, "mdat") == 0 || head.compare(4, 4, "wide") == 0)) {
+        // MP4 and QuickTime: the top-level boxes must fill the file, one of them the index.
+        kind = L"MP4/QuickTime";
+        bool index = false;
+        for (unsigned long long at = 0; at < size && cut.empty();) {
+            const std::string box = read(at, 16);
+            unsigned long long length = box.size() >= 8 ? be(box, 0, 4) : 0;
+            if (length == 1 && box.size() >= 16) length = be(box, 8, 8);
+            else if (length == 0 && box.size() >= 8) length = size - at;
+            if (box.size() < 8 || length < 8) {
+                cut = L"the file is damaged: its MP4/QuickTime boxes end in bytes that are no box";
+                break;
+            }
+            index = index || box.compare(4, 4, "moov") == 0;
+            promises(L"MP4/QuickTime", at + length);
+            at += length;
+        }
+        if (cut.empty() && !index)
+            cut = L"the file has no index (MP4/QuickTime 'moov' box): a recording that was not finished";
+    } else if (head.size() >= 24 && be(head, 0, 8) == 0x3026B2758E66CF11ull) {
+        promises(L"ASF (WMV)", le(head, 16, 8));
+    } else if (head.size() >= 4 && be(head, 0, 4) == 0x1A45DFA3) {
+        kind = L"Matroska/WebM";
+    } else if (head.size() >= 4 && (be(head, 0, 4) == 0x000001BA || be(head, 0, 4) == 0x000001B3)) {
+        kind = L"MPEG";
+    } else if (head.size() >= 1 && head[0] == 0x47 && (size < 189 || read(188, 1) == "\x47")) {
+        kind = L"MPEG transport stream";
+    } else if (head.size() >= 3 && head.compare(0, 3, "FLV") == 0) {
+        kind = L"Flash video";
+    }
+    CloseHandle(file);
+    if (!cut.empty()) return cut;
+    if (kind.empty()) return L"it is not a video: it begins as no video format this tool knows";
+    if (!measured)
+        return L"a " + kind + L" file, which the decoders here took no frame from (cut short or damaged, no "
+               L"video stream, or a codec without a decoder)";
+    return L"the file looks whole (" + kind +
+           L"); the decoders here took no frame from it (no video stream, or a codec without a decoder)";
 }
 
 // The folder and any missing folders above it: ERROR_SUCCESS, or the error of
@@ -150,9 +262,94 @@ void pump(DWORD ms)
 
 enum : jint { kPending = 0, kIdle = 1, kSignalled = 2, kFinished = 3 };
 
+// For its life, the process's standard handles are NUL, as a program
+// started now takes them; `write` still reaches the tool's own.
+class StandardHandlesToNul {
+public:
+    StandardHandlesToNul()
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        nul_ = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+        for (int i = 0; i < 3; ++i) {
+            saved_[i] = GetStdHandle(kWhich[i]);
+            SetStdHandle(kWhich[i], nul_);
+        }
+    }
+    ~StandardHandlesToNul()
+    {
+        for (int i = 0; i < 3; ++i) SetStdHandle(kWhich[i], saved_[i]);
+        if (nul_ != INVALID_HANDLE_VALUE) CloseHandle(nul_);
+    }
+    StandardHandlesToNul(const StandardHandlesToNul&) = delete;
+    StandardHandlesToNul& operator=(const StandardHandlesToNul&) = delete;
+
+private:
+    static constexpr DWORD kWhich[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE nul_;
+    HANDLE saved_[3];
+};
+
+// A message box of this process that is up (the library's own, e.g. its
+// "Error" when there is no source manager): null when none.
+HWND libraryMessageBox()
+{
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+         window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+}
+
+// Says once per box that the library shows one and waits for it: the person
+// at the screen must answer it, and the tool, which waits too, would
+// otherwise look hung. The box's text, or "" when no new box is up.
+std::wstring noticeLibraryBox(HWND& told)
+{
+    const HWND box = libraryMessageBox();
+    if (!box || box == told) return L"";
+    told = box;
+    wchar_t caption[256] = L"", text[1024] = L"";
+    GetWindowTextW(box, caption, 256);
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    write(toolErr, L"dovrikna-try: the library shows a message box and waits until it is answered: \"" +
+                       std::wstring(caption) + L"\": \"" + text +
+                       L"\". Answer it with its button (or Enter) on the screen; where no one can see the "
+                       L"screen (xvfb-run), end the tool (Ctrl+C).\n");
+    return text;
+}
+
+// A thread's watch for the library's boxes while the tool's own thread is
+// held by a native.
+struct BoxWatch {
+    std::atomic<bool> done{false};
+    std::wstring told; // the last box's text
+
+    static DWORD WINAPI run(void* parameter)
+    {
+        BoxWatch& watch = *static_cast<BoxWatch*>(parameter);
+        HWND box = nullptr;
+        while (!watch.done) {
+            const std::wstring text = noticeLibraryBox(box);
+            if (!text.empty()) watch.told = text;
+            Sleep(50);
+        }
+        return 0;
+    }
+};
+
 class Session {
 public:
     Session(Library& lib, tryjvm::Jvm& jvm, DWORD timeoutMs) : lib_(lib), jvm_(jvm), timeoutMs_(timeoutMs) {}
+
+    // Waits for news as `pump` does, and tells of a message box of the library's.
+    void wait(DWORD ms)
+    {
+        pump(ms);
+        noticeLibraryBox(toldBox_);
+    }
 
     int sources()
     {
@@ -161,10 +358,10 @@ public:
         jint status = kPending;
         while ((status = lib_.com_quenlark_foto_TwainHandler_querySelectSource0(env(), nullptr)) == kPending) {
             if (GetTickCount() - start > timeoutMs_) return fail(kNoAnswer, L"no answer to the selection in time");
-            pump(20);
+            wait(20);
         }
         if (status == kIdle) {
-            say(L"A source was chosen.");
+            say(L"A source was chosen; the choice holds for this run only (scan --choose chooses, then scans).");
             return kDone;
         }
         return fail(kFailed, L"no source was chosen (cancelled, none installed, or no source manager)");
@@ -195,7 +392,7 @@ public:
                 continue;
             }
             if (GetTickCount() - lastNews > timeoutMs_) return fail(kNoAnswer, L"no news of the scan in time");
-            pump(20);
+            wait(20);
         }
         if (pages == 0) return fail(kFailed, L"the scan ended without a page (cancelled, failed or no source)");
         say(std::to_wstring(pages) + (pages == 1 ? L" page." : L" pages."));
@@ -209,7 +406,7 @@ public:
         jintArray size = jvm_.newIntArray({0, 0});
         jint result = lib_.com_quenlark_ui_awt_AwtUtil_getVideoThumbnail0(env(), nullptr, path, size,
                                                                          jvm_.newByteArray({}));
-        if (result < 0) return fail(kFailed, L"no frame could be taken from " + video);
+        if (result < 0) return fail(kFailed, L"no frame could be taken from " + video + L": " + whyNoFrame(absolute(video)));
         const jint width = jvm_.ints(size)[0], height = jvm_.ints(size)[1];
         if (width <= 0 || height == 0) return fail(kFailed, L"the library gave no frame size");
         const int rows = height < 0 ? -height : height;
@@ -251,23 +448,75 @@ public:
     int open(const std::wstring& file)
     {
         const std::wstring path = absolute(file);
-        if (!lib_.com_quenlark_ui_awt_AwtUtil_openDefaultApp0(env(), nullptr, jvm_.newString(u16(path))))
-            return fail(kFailed, L"the library could not start opening " + path);
-        // The shell is asked on a thread of the library's, which holds the
-        // library until it is done: freed here, the library goes once the
-        // shell has been asked.
-        FreeLibrary(lib_.module);
-        const DWORD start = GetTickCount();
-        while (GetModuleHandleW(L"dovrikna.dll")) {
-            if (GetTickCount() - start > timeoutMs_) return fail(kNoAnswer, L"the shell was not done in time");
-            pump(20);
+        const bool exists = GetFileAttributesW(extended(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+        std::wstring given = path, how;
+        if (path.size() >= MAX_PATH) {
+            // ShellExecute takes no path of MAX_PATH characters or more: it
+            // opens nothing and says nothing. The short name of the folder
+            // may fit; the file keeps its long name, whose extension picks
+            // the program (a short name cuts it to three letters).
+            const size_t slash = path.find_last_of(L'\\');
+            const std::wstring folder = extended(path.substr(0, slash));
+            std::wstring shortPath(GetShortPathNameW(folder.c_str(), nullptr, 0), L'\0');
+            const DWORD length = shortPath.empty() || !exists
+                                     ? 0
+                                     : GetShortPathNameW(folder.c_str(), &shortPath[0],
+                                                         static_cast<DWORD>(shortPath.size()));
+            shortPath.resize(length < shortPath.size() ? length : 0);
+            if (shortPath.compare(0, 4, L"\\\\?\\") == 0) shortPath.erase(0, 4);
+            if (!shortPath.empty()) shortPath += path.substr(slash);
+            if (shortPath.empty() || shortPath.size() >= MAX_PATH)
+                return fail(kFailed, L"the shell opens no path of " + std::to_wstring(MAX_PATH) +
+                                         L" characters or more, and " + path + L" (" +
+                                         std::to_wstring(path.size()) + L") " +
+                                         (exists ? L"has no short form that fits" : L"does not exist") +
+                                         L": nothing was opened");
+            given = shortPath;
+            how = L" as " + shortPath + L" (its folder's short name: the shell opens no path of " +
+                  std::to_wstring(MAX_PATH) + L" characters or more)";
         }
-        lib_.module = nullptr;
+        {
+            // The program the shell starts would inherit the tool's output
+            // and keep it open while it runs: $(dovrikna-try open a.txt)
+            // would wait for the program's end.
+            StandardHandlesToNul quiet;
+            if (!lib_.com_quenlark_ui_awt_AwtUtil_openDefaultApp0(env(), nullptr, jvm_.newString(u16(given))))
+                return fail(kFailed, L"the library could not start opening " + path);
+            // The shell is asked on a thread of the library's, which holds the
+            // library until it is done: freed here, the library goes once the
+            // shell has been asked.
+            FreeLibrary(lib_.module);
+            const DWORD start = GetTickCount();
+            while (GetModuleHandleW(L"dovrikna.dll")) {
+                if (GetTickCount() - start > timeoutMs_) return fail(kNoAnswer, L"the shell was not done in time");
+                pump(20);
+            }
+            lib_.module = nullptr;
+        }
         // All the library knows: its thread asked the shell and returned.
-        say(L"Asked the shell to open " + path + L"; whether a program started is not known.");
-        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-            write(GetStdHandle(STD_ERROR_HANDLE), L"dovrikna-try: note: " + path + L" does not exist\n");
+        say(L"Asked the shell to open " + path + how + L"; whether a program started is not known.");
+        if (!exists) write(toolErr, L"dovrikna-try: note: " + path + L" does not exist\n");
         return kDone;
+    }
+
+    int mv(const std::wstring& from, const std::wstring& to)
+    {
+        const std::wstring source = absolute(from), target = absolute(to);
+        if (lib_.com_quenlark_foto_Repository_mv0(env(), nullptr, jvm_.newString(u16(source)),
+                                                  jvm_.newString(u16(target)))) {
+            say(L"Moved " + source + L" to " + target + L".");
+            return kDone;
+        }
+        // The library says only no; what the file system shows may say why.
+        std::wstring why = L"";
+        if (GetFileAttributesW(extended(source).c_str()) == INVALID_FILE_ATTRIBUTES) why = L": " + source + L" does not exist";
+        else if (GetFileAttributesW(extended(target).c_str()) != INVALID_FILE_ATTRIBUTES)
+            why = L": " + target + L" exists already (it is never replaced)";
+        else if (!isFolder(target.substr(0, target.find_last_of(L'\\') + 1)))
+            why = L": the folder " + target.substr(0, target.find_last_of(L'\\') + 1) + L" does not exist";
+        else if (isFolder(source))
+            why = L" (a folder is not moved to another volume)";
+        return fail(kFailed, L"the library could not move " + source + L" to " + target + why);
     }
 
     int mail(const std::vector<std::wstring>& to, const std::vector<std::wstring>& files)
@@ -284,10 +533,21 @@ public:
         std::wstring attachments, recipients;
         for (const std::wstring& file : files) attachments += (attachments.empty() ? L"" : std::wstring(1, separator)) + absolute(file);
         for (const std::wstring& text : to) recipients += (recipients.empty() ? L"" : std::wstring(1, separator)) + text;
+        // sendFiles0 holds this thread while the client and any box of the
+        // library's are up: another thread looks for the box.
+        BoxWatch watch;
+        HANDLE watcher = CreateThread(nullptr, 0, BoxWatch::run, &watch, 0, nullptr);
         lib_.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, static_cast<jchar>(separator),
                                                     jvm_.newString(u16(attachments)), jvm_.newString(u16(recipients)));
-        // sendFiles0 tells nothing back: whether a mail client took them is not known.
-        say(L"Gave " + std::to_wstring(files.size()) + L" file(s) to the library for the mail client; it tells no result.");
+        watch.done = true;
+        if (watcher) {
+            WaitForSingleObject(watcher, INFINITE);
+            CloseHandle(watcher);
+        }
+        const std::wstring told = watch.told;
+        // sendFiles0 returns nothing of it: a refusal is told in the library's box.
+        if (!told.empty()) return fail(kFailed, L"the mail was refused; the library told: " + told);
+        say(L"Gave " + std::to_wstring(files.size()) + L" file(s) to the mail client; no refusal was told.");
         return kDone;
     }
 
@@ -342,16 +602,20 @@ private:
     Library& lib_;
     tryjvm::Jvm& jvm_;
     DWORD timeoutMs_;
+    HWND toldBox_ = nullptr;
 };
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    toolOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    toolErr = GetStdHandle(STD_ERROR_HANDLE);
     std::vector<std::wstring> args(argv + 1, argv + argc);
     std::wstring logFile;
     DWORD timeoutMs = 600 * 1000;
     std::wstring directory;
+    bool choose = false;
     std::vector<std::wstring> to, rest;
     for (size_t i = 0; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
@@ -364,6 +628,8 @@ int wmain(int argc, wchar_t** argv)
             }
         } else if (args[i] == L"--dir" && hasValue) {
             directory = args[++i];
+        } else if (args[i] == L"--choose") {
+            choose = true;
         } else if (args[i] == L"--to" && hasValue) {
             to.push_back(args[++i]);
         } else if (args[i].size() > 1 && args[i][0] == L'-' && args[i][1] == L'-') {
@@ -377,10 +643,10 @@ int wmain(int argc, wchar_t** argv)
     const size_t operands = rest.size() - (rest.empty() ? 0 : 1);
     const bool valid = (command == L"sources" || command == L"docs" || command == L"scan")   ? operands == 0
                        : (command == L"drive" || command == L"open")                      ? operands == 1
-                       : command == L"thumb"                                              ? operands == 2
+                       : (command == L"thumb" || command == L"mv")                        ? operands == 2
                        : command == L"mail"                                               ? operands >= 1
                                                                                           : false;
-    if (!valid || (!directory.empty() && command != L"scan") || (!to.empty() && command != L"mail")) {
+    if (!valid || ((!directory.empty() || choose) && command != L"scan") || (!to.empty() && command != L"mail")) {
         std::fputs(kUsageText, stderr);
         return kUsage;
     }
@@ -399,7 +665,15 @@ int wmain(int argc, wchar_t** argv)
 
     // Read by the library once, as it loads.
     if (!logFile.empty()) SetEnvironmentVariableW(L"DOVRIKNA_LOG", logFile.c_str());
-    const HWND mainWindow = makeMainAppWindow();
+    // The first window of a Wine session starts Wine's desktop process
+    // (explorer.exe /desktop), which takes this process's standard handles
+    // as its own and outlives it: a pipe or file given to the tool would
+    // stay open for seconds after the tool has ended.
+    HWND mainWindow;
+    {
+        StandardHandlesToNul quiet;
+        mainWindow = makeMainAppWindow();
+    }
     Library lib;
     const std::wstring dll = ownFolder() + L"dovrikna.dll";
     if (!lib.load(dll)) {
@@ -421,13 +695,17 @@ int wmain(int argc, wchar_t** argv)
 
     tryjvm::Jvm jvm;
     Session session(lib, jvm, timeoutMs);
-    int code;
-    if (command == L"sources") code = session.sources();
-    else if (command == L"scan") code = session.scan(directory);
+    // The choice of `sources` lives in this process only: scan --choose makes
+    // it where the scan finds it.
+    int code = command == L"sources" || choose ? session.sources() : kDone;
+    if (command == L"sources" || code != kDone) {
+        // chosen, or the choice failed
+    } else if (command == L"scan") code = session.scan(directory);
     else if (command == L"thumb") code = session.thumb(rest[1], rest[2]);
     else if (command == L"drive") code = session.drive(rest[1]);
     else if (command == L"docs") code = session.docs();
     else if (command == L"open") code = session.open(rest[1]);
+    else if (command == L"mv") code = session.mv(rest[1], rest[2]);
     else code = session.mail(to, std::vector<std::wstring>(rest.begin() + 1, rest.end()));
 
     for (const std::string& problem : jvm.problems()) {

@@ -8,7 +8,8 @@
 // MAPISendMailW, as before Windows 8 (STANDIN_WITHOUT_WIDE), as
 // bin/mapi32-ansi/mapi32.dll.
 //
-// The tests reach it through three exports of its own:
+// The tests reach it through three exports of its own (a program that a test
+// starts: DOVRIKNA_MAPI_LOG, and DOVRIKNA_MAPI_SEND_RESULT for the sends' answer):
 //   StandinConfigure(logon result, session the logon writes, send result)
 //   StandinLog()   the lines so far, each ending in '\n'
 //   StandinClear() forgets the lines
@@ -16,6 +17,7 @@
 #include <mapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -97,6 +99,10 @@ ULONG logSend(const char* name, LHANDLE session, ULONG_PTR uiParam, Message* mes
             " position=" + hex(file.nPosition) + " path=" + quoted(file.lpszPathName) +
             " name=" + quoted(file.lpszFileName) + " type=" + pointer(file.lpFileType));
     }
+    // A program the test starts is told its answer through the environment.
+    char answer[16];
+    const DWORD length = GetEnvironmentVariableA("DOVRIKNA_MAPI_SEND_RESULT", answer, sizeof answer);
+    if (length > 0 && length < sizeof answer) return std::strtoul(answer, nullptr, 10);
     return sendResult;
 }
 

@@ -54,6 +54,8 @@ void setDefaults()
     script.transferCount = 1;
     script.transfers[0].rc = TWRC_XFERDONE;
     script.transfers[0].write = 1;
+    // A program that a test starts (the try tool) is told through its environment.
+    if (GetEnvironmentVariableA("DOVRIKNA_STANDIN_OPENDSM_FAILS", nullptr, 0) > 0) script.openDsm = TWRC_FAILURE;
 }
 
 LRESULT CALLBACK sourceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
