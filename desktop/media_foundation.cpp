@@ -66,6 +66,13 @@ bool resolve(HMODULE module, const char* name, Fn& fn)
 
 CriticalSection startLock;
 
+// Opens take turns; what follows them (reads, conversion) runs side by side.
+// Wine's source resolver opens a URL inside a work item of Media
+// Foundation's I/O queue, whose pool has 4 threads, and that item then waits
+// for a second item of the same queue (the byte stream handler's): 4 opens
+// at once hold every thread and wait for ever.
+CriticalSection openLock;
+
 MediaFoundationApi* mediaFoundation()
 {
     const CriticalSection::Hold hold(startLock);
@@ -349,7 +356,10 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
     if (FAILED(hr)) return hr;
     attributes.get()->SetUINT32(MF_SOURCE_READER_ENABLE_VIDEO_PROCESSING, TRUE);
     com_ptr<IMFSourceReader> reader;
-    hr = api->createSourceReaderFromURL(path, attributes.get(), reader.put());
+    {
+        const CriticalSection::Hold turn(openLock);
+        hr = api->createSourceReaderFromURL(path, attributes.get(), reader.put());
+    }
     if (FAILED(hr)) return hr;
     if (!reader) return E_POINTER;
     reader.get()->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
