@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "library_test.h"
+#include "process_resources.h"
 
 namespace {
 
@@ -197,6 +198,21 @@ TEST_F(MediaFoundationTest, ManyThreadsAtOnceEachGetTheirClipsFrameAndNoneHangs)
     for (const std::string& copy : copies) DeleteFileA(copy.c_str());
 }
 
+// A grab ends the Media Foundation it started and returns once the threads
+// started for it have ended, so that the process may end right after it: a
+// 64-bit Wine process that ended while such a thread started or ended died
+// of SIGSEGV (tests/exit-runs with "thumb"). The process's first grab and a
+// later one.
+TEST_F(MediaFoundationTest, AGrabLeavesNoThreadOfItsOwnBehind)
+{
+    for (const Clip& clip : {Clip{"h264.mp4", 318, 240}, Clip{"mjpeg.avi", 240, 180}}) {
+        const size_t before = resources::threadsOfThisProcess();
+        jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(size_t(clip.width) * clip.height * 3));
+        EXPECT_EQ(0, thumbnail(besideProgram(clip.file), jvm.newIntArray({clip.width, clip.height}), pixels));
+        EXPECT_EQ(before, resources::threadsOfThisProcess()) << clip.file << ": threads before and after the grab";
+    }
+}
+
 TEST_F(MediaFoundationTest, ATextFileNamedMp4GivesMinusOneAndTouchesNothing)
 {
     char folder[MAX_PATH];
@@ -220,7 +236,7 @@ TEST_F(MediaFoundationTest, TheUnloadEndsMediaFoundation)
     jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(320 * 240 * 3, 0x5A));
     ASSERT_EQ(0, thumbnail(besideProgram("clip.avi"), jvm.newIntArray({320, 240}), pixels));
     ASSERT_NE(nullptr, GetModuleHandleA("mfreadwrite.dll"));
-    lib.unload(); // MFShutdown inside the unload, under the loader lock: must not hang
+    lib.unload(); // under the loader lock: must not hang
     EXPECT_EQ(nullptr, GetModuleHandleA("mfreadwrite.dll"));
 }
 
