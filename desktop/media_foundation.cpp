@@ -5,10 +5,12 @@
 #include <mfidl.h>
 #include <mfreadwrite.h>
 #include <mftransform.h>
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "frame/critical_section.h"
 #include "desktop/dib_frame.h"
@@ -48,11 +50,16 @@ struct MediaFoundationApi {
     HRESULT(WINAPI* createMemoryBuffer)(DWORD, IMFMediaBuffer**) = nullptr;
     HRESULT(WINAPI* strideForBitmapInfoHeader)(DWORD, DWORD, LONG*) = nullptr;
     HRESULT(WINAPI* createSourceReaderFromURL)(LPCWSTR, IMFAttributes*, IMFSourceReader**) = nullptr;
-    unique_mf_platform started; // declared last: shut down before the modules go
+    // kernel32's, found at run time as Windows 9x lacks OpenThread; null
+    // where missing, and a grab then does not wait for threads.
+    HANDLE(WINAPI* createSnapshot)(DWORD, DWORD) = nullptr;
+    BOOL(WINAPI* threadFirst)(HANDLE, THREADENTRY32*) = nullptr;
+    BOOL(WINAPI* threadNext)(HANDLE, THREADENTRY32*) = nullptr;
+    HANDLE(WINAPI* openThread)(DWORD, BOOL, DWORD) = nullptr;
 };
 
-// Loaded and started once, on first need; overlapping first grabs wait for
-// the one that starts it.
+// Loaded once, on first need; overlapping first grabs wait for the one that
+// loads it. Each grab starts and ends the platform itself.
 enum class MfState { NotTried, Ready, Unavailable };
 MfState mfState = MfState::NotTried;
 MediaFoundationApi mf;
@@ -65,6 +72,13 @@ bool resolve(HMODULE module, const char* name, Fn& fn)
 }
 
 CriticalSection startLock;
+
+// Opens take turns; what follows them (reads, conversion) runs side by side.
+// Wine's source resolver opens a URL inside a work item of Media
+// Foundation's I/O queue, whose pool has 4 threads, and that item then waits
+// for a second item of the same queue (the byte stream handler's): 4 opens
+// at once hold every thread and wait for ever.
+CriticalSection openLock;
 
 MediaFoundationApi* mediaFoundation()
 {
@@ -82,8 +96,12 @@ MediaFoundationApi* mediaFoundation()
                        && resolve(platform, "MFCreateMemoryBuffer", mf.createMemoryBuffer)
                        && resolve(platform, "MFGetStrideForBitmapInfoHeader", mf.strideForBitmapInfoHeader)
                        && resolve(mf.readWrite.get(), "MFCreateSourceReaderFromURL", mf.createSourceReaderFromURL);
-    if (found && SUCCEEDED(mf.startup(MF_VERSION, MFSTARTUP_FULL))) {
-        mf.started.reset(mf.shutdown);
+    if (found) {
+        const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        if (!kernel || !resolve(kernel, "CreateToolhelp32Snapshot", mf.createSnapshot)
+            || !resolve(kernel, "Thread32First", mf.threadFirst) || !resolve(kernel, "Thread32Next", mf.threadNext)
+            || !resolve(kernel, "OpenThread", mf.openThread))
+            mf.openThread = nullptr;
         mfState = MfState::Ready;
         return &mf;
     }
@@ -338,18 +356,55 @@ HRESULT turnAsShown(const wchar_t* path, GrabbedFrame& grabbed)
     return path ? turnFrame(grabbed, fileQuarterTurns(path)) : S_OK;
 }
 
-HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed)
-{
-    MediaFoundationApi* api = mediaFoundation();
-    if (!api) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-    if (!path) return E_POINTER;
+namespace {
 
+// This process's threads, by id; empty when they cannot be listed.
+std::vector<DWORD> processThreads(const MediaFoundationApi& api) noexcept
+{
+    std::vector<DWORD> ids;
+    if (!api.openThread) return ids;
+    unique_file_handle snapshot(api.createSnapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return ids;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    try {
+        for (BOOL more = api.threadFirst(snapshot.get(), &entry); more; more = api.threadNext(snapshot.get(), &entry))
+            if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
+    } catch (...) {
+        ids.clear();
+    }
+    return ids;
+}
+
+// Waits, at most `ms`, for the threads that started since `before` was
+// listed to end (this thread aside).
+void awaitThreadsStartedSince(const MediaFoundationApi& api, const std::vector<DWORD>& before, DWORD ms) noexcept
+{
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    DWORD count = 0;
+    for (DWORD id : processThreads(api)) {
+        bool old = id == GetCurrentThreadId();
+        for (DWORD known : before) old = old || known == id;
+        if (!old && count < MAXIMUM_WAIT_OBJECTS && (handles[count] = api.openThread(SYNCHRONIZE, FALSE, id))) ++count;
+    }
+    if (count) WaitForMultipleObjects(count, handles, TRUE, ms);
+    while (count) CloseHandle(handles[--count]);
+}
+
+// How long a grab waits for the threads that Media Foundation started for it.
+constexpr DWORD kThreadEndWaitMs = 250;
+
+HRESULT grabWithReader(MediaFoundationApi* api, const wchar_t* path, GrabbedFrame& grabbed)
+{
     com_ptr<IMFAttributes> attributes;
     HRESULT hr = api->createAttributes(attributes.put(), 1);
     if (FAILED(hr)) return hr;
     attributes.get()->SetUINT32(MF_SOURCE_READER_ENABLE_VIDEO_PROCESSING, TRUE);
     com_ptr<IMFSourceReader> reader;
-    hr = api->createSourceReaderFromURL(path, attributes.get(), reader.put());
+    {
+        const CriticalSection::Hold turn(openLock);
+        hr = api->createSourceReaderFromURL(path, attributes.get(), reader.put());
+    }
     if (FAILED(hr)) return hr;
     if (!reader) return E_POINTER;
     reader.get()->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
@@ -393,16 +448,40 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
     return hr;
 }
 
+} // namespace
+
+// Media Foundation runs only while a grab needs it. Its work queues' threads,
+// and the one of each media source, start and end around a grab on their
+// own; a 64-bit Wine process that ended while such a thread was starting or
+// ending died of SIGSEGV (docs/wine-notes.md). So each grab starts the
+// platform and ends it (MFStartup and MFShutdown are counted: an
+// application's own use, or an overlapping grab, keeps it running), then
+// waits a moment for the threads that started meanwhile to end, outside
+// any loader lock.
+HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed)
+{
+    MediaFoundationApi* api = mediaFoundation();
+    if (!api) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    if (!path) return E_POINTER;
+    const std::vector<DWORD> before = processThreads(*api);
+    HRESULT hr = api->startup(MF_VERSION, MFSTARTUP_FULL);
+    if (FAILED(hr)) return hr;
+    {
+        const unique_mf_platform started(api->shutdown);
+        hr = grabWithReader(api, path, grabbed);
+    }
+    awaitThreadsStartedSince(*api, before, kThreadEndWaitMs);
+    return hr;
+}
+
 void releaseMediaFoundation(bool processTerminating)
 {
     if (mfState != MfState::Ready) return;
     if (processTerminating) {
         // Nothing may wait now; the system takes it all back.
-        mf.started.release();
         mf.readWrite.release();
         mf.platform.release();
     } else {
-        mf.started.reset();
         mf.readWrite.reset();
         mf.platform.reset();
     }

@@ -25,6 +25,9 @@ struct GrabbedFrame {
 // of the detector's GetBitmapBits (positive height, bottom-up BGR rows padded
 // to 4 bytes). Negative on failure, when `grabbed` is untouched. Runs on the
 // calling thread, which needs COM as the detector does.
+// Media Foundation is started for the grab and ended after it, and the grab
+// returns once the threads it started for it have ended (a quarter second
+// at most).
 HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed);
 
 // The frame turned as the file at path asks it to be shown (an MP4 or
@@ -33,9 +36,9 @@ HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& gra
 // Negative only when the turned frame cannot be allocated.
 HRESULT turnAsShown(const wchar_t* path, GrabbedFrame& grabbed);
 
-// Unload step: MFShutdown when this library started Media Foundation, then
-// its modules are freed. Not while the process ends: its work queue threads
-// are gone then, and waiting for them would hang the exit.
+// Unload step: Media Foundation's modules are freed (each grab has ended
+// the platform it started). Not while the process ends: the system takes
+// them back.
 void releaseMediaFoundation(bool processTerminating);
 
 } // namespace dovrikna

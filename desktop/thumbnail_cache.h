@@ -7,8 +7,8 @@ namespace dovrikna {
 // Load step: CoInitialize on the loading thread, then an empty cache.
 void initThumbnailCache();
 
-// Unload step: free the cached frame, end Media Foundation when a grab
-// started it (not while the process ends), then CoUninitialize (when the
+// Unload step: free the cached frame, free Media Foundation's modules when
+// a grab loaded them (not while the process ends), then CoUninitialize (when the
 // load's CoInitialize succeeded, this is the thread that made it and the
 // process does not end).
 void releaseThumbnailCache(bool processTerminating);

@@ -119,8 +119,9 @@ void callFrame(void* context)
 }
 
 // Release order on every return: the media type, the BSTR, then the
-// detector (destruction runs against declaration order).
-HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
+// detector (destruction runs against declaration order). cannotGrab tells
+// whether the early call below found a detector that grabs no frames at all.
+HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed, bool& cannotGrab)
 {
     com_ptr<IMediaDet> detector;
     HRESULT hr = CoCreateInstance(kClsidMediaDet, nullptr,
@@ -136,7 +137,8 @@ HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
     // grab answers this call with nothing to fill and no file otherwise, and
     // goes on as ever.
     FrameCall early{detector.get(), nullptr, 0, 0, E_UNEXPECTED};
-    if (callGuarded(&callFrame, &early) && early.result == E_NOTIMPL) return E_NOTIMPL;
+    cannotGrab = callGuarded(&callFrame, &early) && early.result == E_NOTIMPL;
+    if (cannotGrab) return E_NOTIMPL;
 
     unique_bstr fileName;
     hr = makePathBstr(path, fileName);
@@ -192,17 +194,19 @@ HRESULT grabWithDetector(const std::u16string& path, GrabbedFrame& grabbed)
     return frame.result;
 }
 
-// Set once the platform's detector answered E_NOTIMPL (Wine's grabs no
-// frames): it is not made again.
+// Set once a new detector answered E_NOTIMPL before it had a file (Wine's
+// grabs no frames): it is not made again. A file's own E_NOTIMPL, from any
+// later step, concerns that file only.
 std::atomic<bool> detectorCannotGrab{false};
 
 // The detector first; where it gives no frame (under Wine it never does, and
 // on Windows it has no MP4 reader), Media Foundation for the same path.
 HRESULT grabFirstFrame(const std::u16string& path, GrabbedFrame& grabbed)
 {
-    const HRESULT hr = detectorCannotGrab.load() ? E_NOTIMPL : grabWithDetector(path, grabbed);
+    bool cannotGrab = false;
+    const HRESULT hr = detectorCannotGrab.load() ? E_NOTIMPL : grabWithDetector(path, grabbed, cannotGrab);
     if (SUCCEEDED(hr)) return turnAsShown(wideOf(path), grabbed);
-    if (hr == E_NOTIMPL) detectorCannotGrab.store(true);
+    if (cannotGrab) detectorCannotGrab.store(true);
     unique_bstr fileName;
     if (FAILED(makePathBstr(path, fileName))) return hr;
     return grabFirstFrameWithMediaFoundation(fileName.get(), grabbed);

@@ -553,11 +553,30 @@ TEST_F(ThumbnailTest, MediaFoundationIsLeftAloneWhileTheDetectorGivesTheFrame)
     standinFail(kStepSizeQuery, E_NOTIMPL);
     EXPECT_EQ(-1, thumbnail("C:\\videos\\missing.mp4", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
     EXPECT_NE(nullptr, GetModuleHandleA("mfplat.dll"));
-    // A detector that cannot grab frames (E_NOTIMPL) is not made again; one
-    // that failed otherwise is, as the earlier tests show.
-    const int created = standinCreated();
-    EXPECT_EQ(-1, thumbnail("C:\\videos\\other.avi", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
-    EXPECT_EQ(created, standinCreated());
+}
+
+// A file whose own grab answers E_NOTIMPL at any step after the early call
+// goes on to Media Foundation, and that is all: the next file still goes to
+// the detector and gets its frame.
+TEST_F(ThumbnailTest, AFilesOwnNotImplementedLeavesTheDetectorToTheNextFile)
+{
+    for (StandinStep step : {kStepPutFilename, kStepOutputStreams, kStepStreamMediaType, kStepSizeQuery, kStepFrame}) {
+        SCOPED_TRACE(::testing::Message() << "step " << step);
+        standinReset();
+        video(4, 2);
+        standinFail(step, E_NOTIMPL);
+        EXPECT_EQ(-1, thumbnail("C:\\videos\\missing.mp4", jvm.newIntArray({4, 2}), jvm.newByteArray(junk(24))));
+
+        standinReset();
+        video(4, 2);
+        const int created = standinCreated();
+        const std::string path = existing("after-" + std::to_string(step) + ".avi");
+        jbyteArray pixels = jvm.newByteArray(junk(24));
+        EXPECT_EQ(0, thumbnail(path, jvm.newIntArray({4, 2}), pixels));
+        EXPECT_EQ(created + 1, standinCreated());
+        EXPECT_EQ(grabCalls(path, 0, 4, 2), log());
+        EXPECT_EQ(standinPixel(23), static_cast<BYTE>(jvm.bytes(pixels)[23]));
+    }
 }
 
 } // namespace
