@@ -176,6 +176,11 @@ void expectBmpOf(const std::string& path, const NativeImage& image, int page)
         ASSERT_EQ(std::string(pixels + from * stride, pixels + from * stride + meaningful),
                   file.substr(le32(file, 10) + row * stride, meaningful))
             << "row " << row << " from the bottom";
+        // A bitmap's rows come padded as GetDIBits pads them, whatever its memory holds there.
+        if (image.kind == 2 && image.bits == 24)
+            ASSERT_EQ(std::string(stride - meaningful, '\0'),
+                      file.substr(le32(file, 10) + row * stride + meaningful, stride - meaningful))
+                << "padding of row " << row;
     }
 }
 
@@ -901,6 +906,12 @@ TEST_F(Session, PagesNotTransferredAsFilesComeAsNativeImagesOfEitherKind)
         {"memory, 8 bits, 16 colours", {1, 7, 3, 8, 0, 16, 0}},
         {"memory, 1 bit", {1, 35, 2, 1, 0, 0, 0}},
         {"bitmap, 24 bits top-down", {2, 5, -3, 24, 0, 0, 0}},
+        // Unpadded bottom-up rows are written from the section's memory.
+        {"bitmap, 24 bits, rows unpadded", {2, 4, 3, 24, 0, 0, 0}},
+        {"bitmap, 24 bits, rows padded", {2, 5, 3, 24, 0, 0, 0}},
+        {"bitmap, 24 bits top-down, rows unpadded", {2, 8, -3, 24, 0, 0, 0}},
+        // Rows 256 apart are alike: its bottom row is its top row.
+        {"bitmap, 24 bits top-down, rows unpadded, top and bottom alike", {2, 4, -257, 24, 0, 0, 0}},
         {"bitmap, 8 bits", {2, 6, 2, 8, 0, 0, 0}},
         {"bitmap, 1 bit", {2, 17, 3, 1, 0, 0, 0}},
     };
@@ -1031,6 +1042,7 @@ TEST_F(Session, BadNativeImageFailsItsPageAndTheCompletedOnesAreHandedOver)
         {"disk full within the rows", {1, 5, 3, 24, 0, 0, 0}, 54 + 20},
         {"disk full within the rows, top-down", {1, 5, -3, 24, 0, 0, 0}, 54 + 20},
         {"bitmap, disk full within the rows", {2, 5, -3, 24, 0, 0, 0}, 54 + 20},
+        {"bitmap, unpadded rows, disk full within them", {2, 4, 3, 24, 0, 0, 0}, 54 + 20},
         {"disk full at the last byte", {1, 5, 3, 24, 0, 0, 0}, 54 + 16 * 3 - 1},
     };
     createSession(owner);
