@@ -365,6 +365,8 @@ void startAcquisition()
         // user has chosen another one since, it is closed to make way.
         if (session->sourceOpen && !session->sourceEnabled && session->chosenWaiting) closeSource();
         openSource();
+        // Capabilities are set only before the source is enabled.
+        if (session->sourceOpen) setTransferMechanism();
         started = enableSource();
     }
     // No manager, no source installed, a scanner switched off or refusing:
