@@ -309,8 +309,10 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             if (state != 4) problem("MSG_ENABLEDS in state %d", state);
             if (script.enableDs != TWRC_SUCCESS) return script.enableDs;
             state = 5;
-            // Every acquisition goes through the script's transfers from the first.
+            // Every acquisition goes through the script's transfers from the
+            // first, the first strip of each.
             nextTransfer = 0;
+            memoryTransfer = -1;
             sourceUi = CreateWindowA(kSourceWindowClass, "Standin Source", WS_POPUP, 0, 0, 10, 10,
                                      nullptr, nullptr, standinInstance, nullptr);
             return TWRC_SUCCESS;
