@@ -40,25 +40,31 @@ std::string thisFolder()
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-SIZE_T largestFreeBlock()
+// The largest block a reservation gets now, to a megabyte. Only a
+// reservation tells: Wine's VirtualQuery shows areas it keeps back as
+// reserved, and still allocates in them.
+SIZE_T largestReservable()
 {
-    SIZE_T largest = 0;
-    MEMORY_BASIC_INFORMATION block;
-    for (const char* at = nullptr; VirtualQuery(at, &block, sizeof block) == sizeof block;
-         at = static_cast<const char*>(block.BaseAddress) + block.RegionSize) {
-        if (block.State == MEM_FREE && block.RegionSize > largest) largest = block.RegionSize;
-        if (static_cast<const char*>(block.BaseAddress) + block.RegionSize < at) break;
+    SIZE_T low = 0, high = SIZE_T(1) << 31;
+    while (high - low > (SIZE_T(1) << 20)) {
+        const SIZE_T middle = (low + (high - low) / 2) & ~SIZE_T(0xFFFF);
+        if (void* block = VirtualAlloc(nullptr, middle, MEM_RESERVE, PAGE_NOACCESS)) {
+            VirtualFree(block, 0, MEM_RELEASE);
+            low = middle;
+        } else {
+            high = middle;
+        }
     }
-    return largest;
+    return low;
 }
 
-// Reserves the largest free blocks, as a VM reserves its heap, until none
-// left could hold the page. The reservations stay for the process's life.
+// Reserves the largest blocks, as a VM reserves its heap, until none left
+// could hold the page. The reservations stay for the process's life.
 SIZE_T reserveUntilThePageFitsNowhere()
 {
-    for (SIZE_T largest; (largest = largestFreeBlock()) >= kPageBytes;)
-        if (!VirtualAlloc(nullptr, largest & ~SIZE_T(0xFFFF), MEM_RESERVE, PAGE_NOACCESS)) break;
-    return largestFreeBlock();
+    for (SIZE_T largest; (largest = largestReservable()) >= kPageBytes;)
+        if (!VirtualAlloc(nullptr, largest, MEM_RESERVE, PAGE_NOACCESS)) break;
+    return largestReservable();
 }
 
 // Runs a program in `folder` (which the loader searches first) and waits
