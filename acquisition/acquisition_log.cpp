@@ -19,8 +19,20 @@ namespace {
 unsigned long quietEvents = 0;
 unsigned long quietEventsTaken = 0;
 
+// Memory strips that came with TWRC_SUCCESS, and their rows.
+unsigned long quietStrips = 0;
+unsigned long long quietRows = 0;
+
 void flushQuietEvents()
 {
+    if (quietStrips) {
+        LogLine line;
+        line.text("DSM IMAGE/IMAGEMEMXFER/GET x").number(quietStrips).text(" strips of ").number(quietRows);
+        line.text(" rows in all -> SUCCESS");
+        quietStrips = 0;
+        quietRows = 0;
+        writeLogLine(line);
+    }
     if (quietEvents == 0) return;
     LogLine line;
     line.text("DSM CONTROL/EVENT/PROCESSEVENT x").number(quietEvents);
@@ -69,6 +81,11 @@ int logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg,
         if (rc == TWRC_DSEVENT) ++quietEventsTaken;
         return -1;
     }
+    if (dat == DAT_IMAGEMEMXFER && rc == TWRC_SUCCESS && data) {
+        ++quietStrips;
+        quietRows += static_cast<TW_IMAGEMEMXFER*>(data)->Rows;
+        return -1;
+    }
     flushQuietEvents();
 
     DsmCallRecord call;
@@ -79,7 +96,8 @@ int logDsmCall(TW_IDENTITY* dest, TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg,
     call.data = data;
     call.rc = rc;
     std::vector<TW_UINT16> items;
-    if (dat == DAT_CAPABILITY && msg == MSG_GET && rc == TWRC_SUCCESS && data) {
+    // An answer's container, or the one of ours that a MSG_SET offered.
+    if (dat == DAT_CAPABILITY && data && (msg == MSG_SET || rc == TWRC_SUCCESS)) {
         items = containerItemsOf(*static_cast<TW_CAPABILITY*>(data));
         call.items = items.data();
         call.itemCount = items.size();
@@ -113,6 +131,14 @@ void logBatchEndTaken(int completedPages)
     LogLine line;
     line.text("IMAGEINFO refused with SEQERROR after ").signedNumber(completedPages);
     line.text(" pages, the count never having gone down: taken as the batch's end");
+    writeLogLine(line);
+}
+
+void logPagePlan(TW_UINT16 chosen, bool accepted, PagePlan plan)
+{
+    flushQuietEvents();
+    LogLine line;
+    describePagePlan(line, chosen, accepted, plan);
     writeLogLine(line);
 }
 

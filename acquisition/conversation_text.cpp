@@ -56,7 +56,11 @@ const Name kConditions[] = {
     {21, "PAPERDOUBLEFEED"}, {22, "FILEWRITEERROR"}, {23, "CHECKDEVICEONLINE"},
 };
 
-const Name kCapabilities[] = {{ICAP_XFERMECH, "XFERMECH"}, {ICAP_IMAGEFILEFORMAT, "IMAGEFILEFORMAT"}};
+const Name kCapabilities[] = {
+    {ICAP_XFERMECH, "XFERMECH"}, {ICAP_IMAGEFILEFORMAT, "IMAGEFILEFORMAT"}, {ICAP_PIXELFLAVOR, "PIXELFLAVOR"},
+};
+
+const Name kFlavors[] = {{TWPF_CHOCOLATE, "CHOCOLATE"}, {TWPF_VANILLA, "VANILLA"}};
 
 const Name kContainers[] = {
     {TWON_ARRAY, "ARRAY"}, {TWON_ENUMERATION, "ENUMERATION"}, {TWON_ONEVALUE, "ONEVALUE"}, {TWON_RANGE, "RANGE"},
@@ -91,7 +95,8 @@ void capability(LogLine& line, const DsmCallRecord& call)
     const auto& record = *static_cast<const TW_CAPABILITY*>(call.data);
     line.text(" ");
     name(line, kCapabilities, record.Cap);
-    if (call.rc != TWRC_SUCCESS) return;
+    // A set tells what it offered, taken or not.
+    if (call.rc != TWRC_SUCCESS && call.msg != MSG_SET) return;
     line.text(" ");
     name(line, kContainers, record.ConType);
     line.text(" [");
@@ -101,6 +106,8 @@ void capability(LogLine& line, const DsmCallRecord& call)
             name(line, kMechanisms, call.items[i]);
         else if (record.Cap == ICAP_IMAGEFILEFORMAT)
             name(line, kFormats, call.items[i]);
+        else if (record.Cap == ICAP_PIXELFLAVOR)
+            name(line, kFlavors, call.items[i]);
         else
             line.number(call.items[i]);
     }
@@ -151,6 +158,20 @@ void fields(LogLine& line, const DsmCallRecord& call)
         name(line, kFormats, setup.Format);
         break;
     }
+    case DAT_SETUPMEMXFER:
+        if (call.rc == TWRC_SUCCESS) {
+            const auto& setup = *static_cast<const TW_SETUPMEMXFER*>(call.data);
+            line.text(" MinBufSize ").number(setup.MinBufSize).text(" MaxBufSize ").number(setup.MaxBufSize);
+            line.text(" Preferred ").number(setup.Preferred);
+        }
+        break;
+    case DAT_IMAGEMEMXFER:
+        if (call.rc == TWRC_SUCCESS || call.rc == TWRC_XFERDONE) {
+            const auto& strip = *static_cast<const TW_IMAGEMEMXFER*>(call.data);
+            line.text(" rows ").number(strip.YOffset).text("+").number(strip.Rows);
+            line.text(" BytesPerRow ").number(strip.BytesPerRow).text(" Compression ").number(strip.Compression);
+        }
+        break;
     case DAT_PENDINGXFERS:
         line.text(" Count ").number(static_cast<const TW_PENDINGXFERS*>(call.data)->Count);
         break;
@@ -180,6 +201,29 @@ void describeDsmCall(LogLine& line, const DsmCallRecord& call)
         line.text(", condition ");
         name(line, kConditions, call.condition);
         line.text(" (").number(call.condition).text(")");
+    }
+}
+
+void describePagePlan(LogLine& line, TW_UINT16 chosen, bool accepted, PagePlan plan)
+{
+    line.text("transfer mechanism ");
+    if (chosen == kNoMechanism) {
+        line.text("not set: the source listed none");
+    } else {
+        name(line, kMechanisms, chosen);
+        line.text(accepted ? " set" : " refused");
+    }
+    line.text(": pages by ");
+    switch (plan) {
+    case PagePlan::FileThenNative:
+        line.text("file, else natively");
+        break;
+    case PagePlan::Memory:
+        line.text("memory, else natively");
+        break;
+    case PagePlan::Native:
+        line.text("native transfer");
+        break;
     }
 }
 

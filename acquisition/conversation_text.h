@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "acquisition/transfer_rules.h"
 #include "acquisition/twain_types.h"
 #include "frame/log_line.h"
 
@@ -30,6 +31,9 @@ struct DsmCallRecord {
 // "DSM CONTROL/IDENTITY/OPENDS to manager: Id 7 "Scanner" ... -> FAILURE,
 // condition NODS (3)"
 void describeDsmCall(LogLine& line, const DsmCallRecord& call);
+
+// "transfer mechanism MEMORY set: pages by memory, else natively"
+void describePagePlan(LogLine& line, TW_UINT16 chosen, bool accepted, PagePlan plan);
 
 // "ACQUIRE", "FILE_READY"... for the TWM_* numbers, else the number.
 void describeMessage(LogLine& line, unsigned message);

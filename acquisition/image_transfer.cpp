@@ -9,6 +9,7 @@
 
 #include "acquisition/acquisition_log.h"
 #include "acquisition/in_process_requests.h"
+#include "acquisition/memory_transfer.h"
 #include "acquisition/native_transfer.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
@@ -96,8 +97,9 @@ void keepPageWrittenElsewhere(const char* written, ImageFileNode& node)
 }
 
 // One transfer, as transferOneFile, telling also whether MSG_ENDXFER was sent.
-// `native` is set once a page came as a native transfer: the batch's later
-// pages are then asked for natively at once.
+// The page is asked for as the acquisition's plan says. `native` is set once
+// a page came as a native transfer: the batch's later pages are then asked
+// for natively at once.
 // `infoRefused` tells that the source failed DAT_IMAGEINFO.
 TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& pending, bool& ended,
                        bool& native, bool& infoRefused)
@@ -111,15 +113,18 @@ TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& p
     if (code != TWRC_SUCCESS) return code;
     pending = 0;
 
-    node = new (std::nothrow) ImageFileNode(native ? TWFF_BMP : session.fileFormat);
+    const PagePlan plan = native ? PagePlan::Native : session.pagePlan;
+    node = new (std::nothrow) ImageFileNode(plan == PagePlan::FileThenNative ? session.fileFormat : TWFF_BMP);
     // A temp directory too long for the transfer's file name: this page fails.
     if (!node || node->path[0] == '\0') return TWRC_FAILURE;
 
     // File transfer is optional in TWAIN. A source without it refuses the
     // setup, or fails the transfer and keeps the page pending; the page is
-    // then taken as a native transfer, which every source supports.
+    // then taken as a native transfer, which every source supports. So is a
+    // page that cannot come in memory strips and is still pending.
     code = TWRC_FAILURE;
-    if (!native) {
+    bool pagePending = true;
+    if (plan == PagePlan::FileThenNative) {
         TW_SETUPFILEXFER setup;
         std::memset(&setup, 0, sizeof setup);
         std::strcpy(setup.FileName, node->path);
@@ -127,8 +132,10 @@ TW_UINT16 transferFile(TwainSession& session, ImageFileNode*& node, TW_UINT16& p
         setup.VRefNum = 0;
         if (callDsm(&session.sourceIdentity, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup) == TWRC_SUCCESS)
             code = callDsm(&session.sourceIdentity, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
+    } else if (plan == PagePlan::Memory) {
+        code = transferMemory(session, info, *node, pagePending);
     }
-    if (code == TWRC_FAILURE) {
+    if (code == TWRC_FAILURE && pagePending) {
         code = transferNative(session, *node);
         if (code == TWRC_XFERDONE) native = true;
     }
@@ -306,6 +313,36 @@ bool filterEvent(MSG& message)
     else if (event.TWMessage == MSG_CLOSEDSREQ)
         closeRequested(*session);
     return taken;
+}
+
+void setTransferMechanism()
+{
+    TwainSession* session = currentSession;
+    if (!session) return;
+    TW_CAPABILITY capability;
+    std::memset(&capability, 0, sizeof capability);
+    capability.Cap = ICAP_XFERMECH;
+    capability.ConType = 0;
+    capability.hContainer = nullptr;
+    const TW_UINT16 chosen = chooseTransferMechanism(queryCapability(*session, capability));
+    bool accepted = false;
+    // The container of a MSG_SET is the application's to make and to free.
+    unique_global_memory container(chosen == kNoMechanism ? nullptr : GlobalAlloc(GHND, sizeof(TW_ONEVALUE)));
+    if (container) {
+        if (auto* value = static_cast<TW_ONEVALUE*>(GlobalLock(container.get()))) {
+            value->ItemType = TWTY_UINT16;
+            value->Item = chosen;
+            GlobalUnlock(container.get());
+            TW_CAPABILITY set;
+            std::memset(&set, 0, sizeof set);
+            set.Cap = ICAP_XFERMECH;
+            set.ConType = TWON_ONEVALUE;
+            set.hContainer = container.get();
+            accepted = callDsm(&session->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &set) == TWRC_SUCCESS;
+        }
+    }
+    session->pagePlan = planPages(chosen, accepted);
+    if (conversationLogOn) logPagePlan(chosen, accepted, session->pagePlan);
 }
 
 void inspectCapabilities()

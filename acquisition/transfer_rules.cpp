@@ -101,6 +101,29 @@ std::vector<TW_UINT16> containerItems(const void* container, std::size_t size, T
     }
 }
 
+TW_UINT16 chooseTransferMechanism(const std::vector<TW_UINT16>& offered)
+{
+    bool memory = false, native = false;
+    for (TW_UINT16 mechanism : offered) {
+        if (mechanism == TWSX_FILE) return TWSX_FILE;
+        memory = memory || mechanism == TWSX_MEMORY;
+        native = native || mechanism == TWSX_NATIVE;
+    }
+    return memory ? TWSX_MEMORY : native ? TWSX_NATIVE : kNoMechanism;
+}
+
+PagePlan planPages(TW_UINT16 chosen, bool setAccepted)
+{
+    switch (chosen) {
+    case TWSX_MEMORY:
+        return setAccepted ? PagePlan::Memory : PagePlan::Native;
+    case TWSX_NATIVE:
+        return PagePlan::Native;
+    default:
+        return PagePlan::FileThenNative;
+    }
+}
+
 bool refusalCompletesBatch(int completedPages, bool countWentDown, TW_UINT16 condition)
 {
     return completedPages > 0 && !countWentDown && condition == TWCC_SEQERROR;

@@ -19,6 +19,29 @@ namespace dovrikna {
 // TWCC_SEQERROR for the next one.
 bool refusalCompletesBatch(int completedPages, bool countWentDown, TW_UINT16 condition);
 
+// How the pages of an acquisition are asked for.
+enum class PagePlan {
+    FileThenNative, // a file transfer; natively when the source will not
+    Memory,         // memory strips; natively when the page cannot come so
+    Native,
+};
+
+// No ICAP_XFERMECH to set: the source listed no mechanism.
+constexpr TW_UINT16 kNoMechanism = 0xFFFF;
+
+// The mechanism set in ICAP_XFERMECH before the source is enabled, from the
+// ones the source lists: a file transfer whenever listed, else memory
+// whenever listed (a page of any size arrives in strips, where a native page
+// must fit one block of the process, and the user may still choose a larger
+// page in the source's window after this choice), else native.
+TW_UINT16 chooseTransferMechanism(const std::vector<TW_UINT16>& offered);
+
+// How pages are asked for once the source answered the set of `chosen`. A
+// source that refused the set keeps its own mechanism: the file transfer
+// with its native fallback, as before any set, when it listed files or
+// nothing; natively when it did not list files.
+PagePlan planPages(TW_UINT16 chosen, bool setAccepted);
+
 // The format of a source that offered none of the four known ones.
 constexpr TW_UINT16 kNoKnownFormat = 0xFFFF;
 

@@ -118,14 +118,12 @@ std::string windowsDirectory()
     return length == 0 || length >= MAX_PATH ? std::string() : std::string(buffer, length);
 }
 
-#ifdef _WIN64
 std::string systemDirectory()
 {
     char buffer[MAX_PATH];
     UINT length = GetSystemDirectoryA(buffer, MAX_PATH);
     return length == 0 || length >= MAX_PATH ? std::string() : std::string(buffer, length);
 }
-#endif
 
 } // namespace
 
@@ -179,16 +177,16 @@ void createSession(HWND ownerWindow)
     session->sentExit.reset(SetWindowsHookExA(WH_CALLWNDPROCRET, leaveSentMessage, nullptr, GetCurrentThreadId()));
 
     dsmEntry = nullptr;
+    // TWAIN_32.DLL first: users' chosen sources are stored by that manager.
+    // Where it cannot be loaded (a 64-bit process cannot load the 32-bit
+    // manager; a system without it), the manager of the TWAIN 2 era,
+    // TWAINDSM.DLL in the system folder, serves both architectures.
     loadDsm(*session, windowsDirectory(), "TWAIN_32.DLL");
-#ifdef _WIN64
-    // A 64-bit process cannot load the 32-bit manager; the 64-bit one is
-    // TWAINDSM.DLL in the system folder.
     if (!dsmEntry) {
         if (session->dsmModule) FreeLibrary(session->dsmModule);
         session->dsmModule = nullptr;
         loadDsm(*session, systemDirectory(), "TWAINDSM.DLL");
     }
-#endif
 
     fillAppIdentity(session->appIdentity);
     if (conversationLogOn) logManager(session->dsmModule, dsmEntry != nullptr);
@@ -365,6 +363,8 @@ void startAcquisition()
         // user has chosen another one since, it is closed to make way.
         if (session->sourceOpen && !session->sourceEnabled && session->chosenWaiting) closeSource();
         openSource();
+        // Capabilities are set only before the source is enabled.
+        if (session->sourceOpen) setTransferMechanism();
         started = enableSource();
     }
     // No manager, no source installed, a scanner switched off or refusing:

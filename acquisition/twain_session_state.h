@@ -10,6 +10,7 @@
 
 #include "acquisition/image_file_list.h"
 #include "acquisition/name_block.h"
+#include "acquisition/transfer_rules.h"
 #include "acquisition/twain_session.h"
 #include "acquisition/twain_types.h"
 #include "frame/win_handles.h"
@@ -35,6 +36,9 @@ public:
     HMODULE dsmModule = nullptr;
     TW_UINT16 fileTransferSupported = 0;
     TW_UINT16 fileFormat = TWFF_TIFF;
+    // How this acquisition's pages are asked for: chosen with ICAP_XFERMECH
+    // before the source is enabled.
+    PagePlan pagePlan = PagePlan::FileThenNative;
     TW_IDENTITY appIdentity = {};
     TW_IDENTITY sourceIdentity = {};
     ImageFileNode* currentFile = nullptr;
@@ -92,6 +96,9 @@ bool disableSource();
 bool closeSource();
 void finishAcquisition();
 
+// Before the source is enabled (state 4): sets ICAP_XFERMECH to the
+// mechanism chosen from the source's list, and plans the pages by its answer.
+void setTransferMechanism();
 void inspectCapabilities();
 TW_UINT16 transferOneFile(ImageFileNode*& node, TW_UINT16& pending);
 bool publishCurrentFile();

@@ -112,6 +112,29 @@ struct TW_IMAGEINFO {
     TW_UINT16 Compression;
 };
 
+struct TW_SETUPMEMXFER {
+    TW_UINT32 MinBufSize;
+    TW_UINT32 MaxBufSize;
+    TW_UINT32 Preferred;
+};
+
+struct TW_MEMORY {
+    TW_UINT32 Flags;
+    TW_UINT32 Length;
+    TW_MEMREF TheMem;
+};
+
+struct TW_IMAGEMEMXFER {
+    TW_UINT16 Compression;
+    TW_UINT32 BytesPerRow;
+    TW_UINT32 Columns;
+    TW_UINT32 Rows;
+    TW_UINT32 XOffset;
+    TW_UINT32 YOffset;
+    TW_UINT32 BytesWritten;
+    TW_MEMORY Memory;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(TW_STR32) == 34, "TW_STR32");
@@ -123,6 +146,9 @@ static_assert(sizeof(TW_ONEVALUE) == 6, "TW_ONEVALUE");
 static_assert(sizeof(TW_ARRAY) == 8, "TW_ARRAY");
 static_assert(sizeof(TW_IMAGEINFO) == 42, "TW_IMAGEINFO");
 static_assert(sizeof(TW_STATUS) == 4, "TW_STATUS");
+static_assert(sizeof(TW_SETUPMEMXFER) == 12, "TW_SETUPMEMXFER");
+static_assert(sizeof(TW_MEMORY) == 8 + sizeof(void*), "TW_MEMORY");
+static_assert(sizeof(TW_IMAGEMEMXFER) == 26 + sizeof(TW_MEMORY), "TW_IMAGEMEMXFER");
 static_assert(offsetof(TW_ENUMERATION, ItemList) == 14, "TW_ENUMERATION items");
 static_assert(offsetof(TW_ARRAY, ItemList) == 6, "TW_ARRAY items");
 static_assert(offsetof(TW_IDENTITY, ProductName) == 122, "TW_IDENTITY names");
@@ -147,16 +173,19 @@ constexpr TW_UINT16 DAT_EVENT = 0x0002;
 constexpr TW_UINT16 DAT_IDENTITY = 0x0003;
 constexpr TW_UINT16 DAT_PARENT = 0x0004;
 constexpr TW_UINT16 DAT_PENDINGXFERS = 0x0005;
+constexpr TW_UINT16 DAT_SETUPMEMXFER = 0x0006;
 constexpr TW_UINT16 DAT_SETUPFILEXFER = 0x0007;
 constexpr TW_UINT16 DAT_STATUS = 0x0008;
 constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
 constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
+constexpr TW_UINT16 DAT_IMAGEMEMXFER = 0x0103;
 constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;
 constexpr TW_UINT16 DAT_IMAGEFILEXFER = 0x0105;
 
 // Messages.
 constexpr TW_UINT16 MSG_NULL = 0x0000;
 constexpr TW_UINT16 MSG_GET = 0x0001;
+constexpr TW_UINT16 MSG_GETCURRENT = 0x0002;
 constexpr TW_UINT16 MSG_GETDEFAULT = 0x0003;
 constexpr TW_UINT16 MSG_SET = 0x0006;
 constexpr TW_UINT16 MSG_XFERREADY = 0x0101;
@@ -183,11 +212,22 @@ constexpr TW_UINT16 TWRC_NOTDSEVENT = 5;
 constexpr TW_UINT16 TWRC_XFERDONE = 6;
 
 // Condition codes.
+constexpr TW_UINT16 TWCC_BADVALUE = 10;
 constexpr TW_UINT16 TWCC_SEQERROR = 11;
 
 // Capabilities and their values.
 constexpr TW_UINT16 ICAP_XFERMECH = 0x0103;
 constexpr TW_UINT16 ICAP_IMAGEFILEFORMAT = 0x110C;
+constexpr TW_UINT16 ICAP_PIXELFLAVOR = 0x011F;
+constexpr TW_UINT16 TWPF_CHOCOLATE = 0; // zero is the darkest shade
+constexpr TW_UINT16 TWPF_VANILLA = 1;   // zero is the lightest shade
+constexpr TW_UINT16 TWPT_BW = 0;
+constexpr TW_UINT16 TWPT_GRAY = 1;
+constexpr TW_UINT16 TWPT_RGB = 2;
+constexpr TW_UINT16 TWCP_NONE = 0;
+// TW_MEMORY's Flags: the application's own buffer, given by a pointer.
+constexpr TW_UINT32 TWMF_APPOWNS = 0x0001;
+constexpr TW_UINT32 TWMF_POINTER = 0x0008;
 constexpr TW_UINT16 TWSX_NATIVE = 0;
 constexpr TW_UINT16 TWSX_FILE = 1;
 constexpr TW_UINT16 TWSX_MEMORY = 2;
@@ -205,6 +245,8 @@ constexpr TW_UINT16 TWON_ARRAY = 3;
 constexpr TW_UINT16 TWON_ENUMERATION = 4;
 constexpr TW_UINT16 TWON_ONEVALUE = 5;
 constexpr TW_UINT16 TWON_RANGE = 6;
+constexpr TW_UINT16 TWON_DONTCARE16 = 0xFFFF;
+constexpr TW_UINT32 TWON_DONTCARE32 = 0xFFFFFFFF;
 constexpr TW_UINT16 TWTY_INT32 = 0x0002;
 constexpr TW_UINT16 TWTY_UINT16 = 0x0004;
 constexpr TW_UINT16 TWTY_UINT32 = 0x0005;

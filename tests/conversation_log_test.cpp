@@ -124,7 +124,8 @@ TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailur
         if (line.text.find("FAILURE") != std::string::npos) failure = line.text;
     }
     EXPECT_EQ((Names{"CONTROL/PARENT/OPENDSM -> SUCCESS", "CONTROL/IDENTITY/GETDEFAULT -> SUCCESS",
-                     "CONTROL/IDENTITY/OPENDS -> SUCCESS", "CONTROL/USERINTERFACE/ENABLEDS -> SUCCESS",
+                     "CONTROL/IDENTITY/OPENDS -> SUCCESS", "CONTROL/CAPABILITY/GET -> SUCCESS",
+                     "CONTROL/CAPABILITY/SET -> SUCCESS", "CONTROL/USERINTERFACE/ENABLEDS -> SUCCESS",
                      "CONTROL/EVENT/PROCESSEVENT -> DSEVENT", "CONTROL/CAPABILITY/GET -> SUCCESS",
                      "CONTROL/CAPABILITY/GET -> FAILURE, condition CAPUNSUPPORTED (13)",
                      "IMAGE/IMAGEINFO/GET -> SUCCESS", "CONTROL/SETUPFILEXFER/SET -> SUCCESS",
@@ -143,6 +144,8 @@ TEST_F(LoggedScanning, AScanWritesEveryCallWithItsResultAndTheConditionOfAFailur
     } expected[] = {
         {"request ACQUIRE to thread ", java},
         {"DSM CONTROL/IDENTITY/OPENDS to manager Id 8 \"Standin Default\" by \"Standin\"", worker},
+        {"DSM CONTROL/CAPABILITY/SET to source \"Standin Default\" XFERMECH ONEVALUE [FILE] -> SUCCESS", worker},
+        {"transfer mechanism FILE set: pages by file, else natively", worker},
         {"source \"Standin Default\" asked to show its user interface", worker},
         {"DSM CONTROL/USERINTERFACE/ENABLEDS", worker},
         {"DSM CONTROL/EVENT/PROCESSEVENT to source \"Standin Default\" XFERREADY -> DSEVENT", worker},

@@ -48,7 +48,7 @@ TEST_F(Scanning, ThreePagesAreCollectedOneByOne)
     EXPECT_EQ(kIdle, queryImage());
 
     const Names transfer = {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER", "ENDXFER"};
-    Names expected = {"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS", "PROCESSEVENT", "GET XFERMECH",
+    Names expected = {"OPENDSM", "GETDEFAULT", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS", "PROCESSEVENT", "GET XFERMECH",
                       "GET IMAGEFILEFORMAT"};
     for (int i = 0; i < 3; ++i) expected.insert(expected.end(), transfer.begin(), transfer.end());
     expected.insert(expected.end(), {"DISABLEDS", "CLOSEDS", "CLOSEDSM"});
@@ -222,7 +222,7 @@ TEST_F(Scanning, ClosingTheSourceWithoutScanningFinishesTheAcquisition)
     ASSERT_TRUE(waitUntil([&] { return dsm.sourceWindow() != nullptr; }));
     PostMessageA(dsm.sourceWindow(), kCloseButton, 0, 0);
     EXPECT_EQ(kFinished, pollImage());
-    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS", "PROCESSEVENT", "DISABLEDS", "CLOSEDS",
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS", "PROCESSEVENT", "DISABLEDS", "CLOSEDS",
                      "CLOSEDSM"}),
               calls());
 }
@@ -254,7 +254,7 @@ TEST_F(Scanning, UnloadWithASourceOpenLeavesItOpenWithoutWaitingForTheLoader)
     // brought down from under the loader.
     EXPECT_NE(nullptr, GetModuleHandleA("dovrikna.dll"));
     Sleep(300);
-    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"}), calls());
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}), calls());
     EXPECT_NE(nullptr, dsm.sourceWindow());
     DWORD exitCode = 0;
     HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, worker);
@@ -326,7 +326,7 @@ TEST_F(Scanning, FreedWithASourceOpenTheLibraryUnloadsWhenTheUserClosesIt)
         EXPECT_NE(nullptr, GetModuleHandleA("dovrikna.dll")) << "unmapped with the source open";
         PostMessageA(dsm.sourceWindow(), kCloseButton, 0, 0);
     });
-    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS", "PROCESSEVENT", "DISABLEDS", "CLOSEDS",
+    EXPECT_EQ((Names{"OPENDSM", "GETDEFAULT", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS", "PROCESSEVENT", "DISABLEDS", "CLOSEDS",
                      "CLOSEDSM"}),
               calls());
 }

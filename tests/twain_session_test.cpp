@@ -176,10 +176,15 @@ void expectBmpOf(const std::string& path, const NativeImage& image, int page)
         ASSERT_EQ(std::string(pixels + from * stride, pixels + from * stride + meaningful),
                   file.substr(le32(file, 10) + row * stride, meaningful))
             << "row " << row << " from the bottom";
+        // A bitmap's rows come padded as GetDIBits pads them, whatever its memory holds there.
+        if (image.kind == 2 && image.bits == 24)
+            ASSERT_EQ(std::string(stride - meaningful, '\0'),
+                      file.substr(le32(file, 10) + row * stride + meaningful, stride - meaningful))
+                << "padding of row " << row;
     }
 }
 
-const Names kOpenAndEnable = {"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"};
+const Names kOpenAndEnable = {"OPENDSM", "GETDEFAULT", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"};
 const Names kCapabilities = {"PROCESSEVENT", "GET XFERMECH", "GET IMAGEFILEFORMAT"};
 const Names kTransfer = {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER", "ENDXFER"};
 const Names kFinish = {"DISABLEDS", "CLOSEDS", "CLOSEDSM"};
@@ -251,7 +256,7 @@ TEST_F(Session, SelectionChosenThenCancelledKeepsTheFirstSource)
     // The next acquisition opens the earlier source without asking for the default.
     from = mark();
     acquire();
-    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}), namesSince(from));
     EXPECT_STREQ("Standin Scanner", callsNamed("OPENDS").at(0).identityIn.ProductName);
     EXPECT_STREQ("Standin Scanner", callsNamed("ENABLEDS").at(0).dest);
 }
@@ -268,7 +273,7 @@ TEST_F(Session, FirstAcquisitionAsksForTheDefaultSourceLaterOnesDoNot)
 
     size_t from = mark();
     acquire();
-    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}), namesSince(from));
     EXPECT_STREQ("Standin Default", callsNamed("OPENDS").at(1).identityIn.ProductName);
 }
 
@@ -299,7 +304,7 @@ TEST_F(Session, AcquisitionThatCannotStartIsReportedFailedAndLeavesWhatOpenedOpe
     } cases[] = {
         {&Script::getDefault, {"OPENDSM", "GETDEFAULT"}, 1, 0},             // no source installed
         {&Script::openDs, {"OPENDSM", "GETDEFAULT", "OPENDS"}, 1, 0},       // scanner switched off
-        {&Script::enableDs, {"OPENDSM", "GETDEFAULT", "OPENDS", "ENABLEDS"}, 1, 1},
+        {&Script::enableDs, {"OPENDSM", "GETDEFAULT", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}, 1, 1},
     };
     for (const Case& c : cases) {
         createSession(owner);
@@ -337,7 +342,7 @@ TEST_F(Session, ManagerLeftOpenWithoutADefaultSourceServesTheNextRequests)
 
     from = mark();
     acquire();
-    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}), namesSince(from));
     scan();
     EXPECT_EQ((std::vector<std::string>{temp + "kel0.tif"}), takeAllFiles());
 }
@@ -362,7 +367,7 @@ TEST_F(Session, SelectionWhileASourceIsUpKeepsItAndItsManagerOpenAndTakesEffectA
 
     from = mark();
     acquire();
-    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_EQ((Names{"OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}), namesSince(from));
     EXPECT_STREQ("Standin Scanner", callsNamed("OPENDS").back().identityIn.ProductName)
         << "the chosen source is used from the next acquisition on";
 }
@@ -380,7 +385,7 @@ TEST_F(Session, SourceChosenAfterOneThatWouldNotEnableReplacesItAtTheNextAcquisi
     script->enableDs = TWRC_SUCCESS;
     size_t from = mark();
     acquire();
-    EXPECT_EQ((Names{"CLOSEDS", "OPENDS", "ENABLEDS"}), namesSince(from));
+    EXPECT_EQ((Names{"CLOSEDS", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}), namesSince(from));
     EXPECT_STREQ("Standin Default", callsNamed("CLOSEDS").back().identityIn.ProductName);
     EXPECT_STREQ("Standin Scanner", callsNamed("OPENDS").back().identityIn.ProductName);
     scan();
@@ -613,16 +618,17 @@ TEST_F(Session, FormatChoiceFollowsTheSourcesListsAcrossAcquisitions)
     Capability lying = list(TWON_ENUMERATION, {TWFF_PNG});
     lying.numItems = 100000; // more than the container holds
     const Step steps[] = {
-        // A new session without TWSX_FILE keeps TIFF.
-        {"native and memory only", list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_MEMORY}), list(TWON_ENUMERATION, {TWFF_BMP}), false, TWFF_TIFF, "kel0.tif"},
+        // A new session without TWSX_FILE keeps TIFF; its pages come
+        // natively, as the source asked for no file.
+        {"native and memory only", list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_MEMORY}), list(TWON_ENUMERATION, {TWFF_BMP}), false, TWFF_TIFF, "kel0.bmp"},
         {"worked example", list(TWON_ENUMERATION, {TWSX_FILE}), list(TWON_ENUMERATION, {TWFF_BMP, TWFF_TIFF, TWFF_JFIF}), true, TWFF_JFIF, "kel0.jpg"},
         // Once TWSX_FILE was seen, every later source gets a format choice.
-        {"later source without file transfer", list(TWON_ENUMERATION, {TWSX_NATIVE}), list(TWON_ENUMERATION, {TWFF_BMP}), true, TWFF_BMP, "kel0.bmp"},
+        {"later source without file transfer", list(TWON_ENUMERATION, {TWSX_NATIVE}), list(TWON_ENUMERATION, {TWFF_BMP}), true, TWFF_BMP, "kel1.bmp"},
         {"one value and array", list(TWON_ONEVALUE, {TWSX_FILE}), list(TWON_ARRAY, {TWFF_PNG, TWFF_JFIF}), true, TWFF_PNG, "kel0.png"},
         {"NumItems beyond the container", list(TWON_ENUMERATION, {TWSX_FILE}), lying, true, TWFF_PNG, "kel1.png"},
         {"formats not given", list(TWON_ENUMERATION, {TWSX_FILE}), noList, true, 0xFFFF, "kel0.tmp"},
         {"no known format", list(TWON_ENUMERATION, {TWSX_FILE}), list(TWON_ENUMERATION, {TWFF_PICT, TWFF_XBM}), true, 0xFFFF, "kel1.tmp"},
-        {"mechanisms not given", noList, list(TWON_ENUMERATION, {TWFF_TIFF}), true, TWFF_TIFF, "kel1.tif"},
+        {"mechanisms not given", noList, list(TWON_ENUMERATION, {TWFF_TIFF}), true, TWFF_TIFF, "kel0.tif"},
         // Success without a container: nothing to read, nothing to free.
         {"formats answered without a container", list(TWON_ENUMERATION, {TWSX_FILE}), noContainer, true, 0xFFFF, "kel2.tmp"},
     };
@@ -631,7 +637,13 @@ TEST_F(Session, FormatChoiceFollowsTheSourcesListsAcrossAcquisitions)
         SCOPED_TRACE(step.name);
         script->xferMech = step.mechanisms;
         script->fileFormat = step.formats;
+        // Pages come as files where the source lists them or lists nothing.
+        const TW_UINT16* listed = step.mechanisms.items;
+        const bool asFile = step.mechanisms.rc != TWRC_SUCCESS ||
+                            std::count(listed, listed + step.mechanisms.itemCount, TWSX_FILE) > 0;
+        setTransfers({asFile ? done(0) : notAsFile(0, {1, 4, 2, 24, 0, 0, 0})});
         size_t from = mark();
+        const size_t setupsBefore = callsNamed("SETUPFILEXFER SET").size();
         acquire();
         scan();
         Names names = namesSince(from);
@@ -639,10 +651,14 @@ TEST_F(Session, FormatChoiceFollowsTheSourcesListsAcrossAcquisitions)
         if (step.formatsAsked)
             EXPECT_EQ(nullptr, callsNamed("GET IMAGEFILEFORMAT").back().container)
                 << "a handle already freed is never handed back to the source";
+        EXPECT_EQ(step.format, currentSession->fileFormat);
         auto setups = callsNamed("SETUPFILEXFER SET");
-        ASSERT_FALSE(setups.empty());
-        EXPECT_EQ(step.format, setups.back().format);
-        EXPECT_EQ(temp + step.file, setups.back().fileName);
+        EXPECT_EQ(setupsBefore + (asFile ? 1 : 0), setups.size()) << "a file transfer only where listed";
+        if (asFile) {
+            ASSERT_FALSE(setups.empty());
+            EXPECT_EQ(step.format, setups.back().format);
+            EXPECT_EQ(temp + step.file, setups.back().fileName);
+        }
         EXPECT_EQ((std::vector<std::string>{temp + step.file}), takeAllFiles());
     }
 }
@@ -863,7 +879,7 @@ TEST_F(Session, RequestsPostedDuringTheSelectionDialogAreKept)
     post(TWM_SELECT_SOURCE);
     pumpWorker();
     EXPECT_EQ((Names{"Standin select"}), boxes.texts());
-    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM", "OPENDSM", "OPENDS", "ENABLEDS"}), namesSince(0));
+    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM", "OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}), namesSince(0));
 }
 
 TEST_F(Session, ASourcesOwnThreadMessagesOfTheRequestNumbersAreNoRequests)
@@ -901,6 +917,12 @@ TEST_F(Session, PagesNotTransferredAsFilesComeAsNativeImagesOfEitherKind)
         {"memory, 8 bits, 16 colours", {1, 7, 3, 8, 0, 16, 0}},
         {"memory, 1 bit", {1, 35, 2, 1, 0, 0, 0}},
         {"bitmap, 24 bits top-down", {2, 5, -3, 24, 0, 0, 0}},
+        // Unpadded bottom-up rows are written from the section's memory.
+        {"bitmap, 24 bits, rows unpadded", {2, 4, 3, 24, 0, 0, 0}},
+        {"bitmap, 24 bits, rows padded", {2, 5, 3, 24, 0, 0, 0}},
+        {"bitmap, 24 bits top-down, rows unpadded", {2, 8, -3, 24, 0, 0, 0}},
+        // Rows 256 apart are alike: its bottom row is its top row.
+        {"bitmap, 24 bits top-down, rows unpadded, top and bottom alike", {2, 4, -257, 24, 0, 0, 0}},
         {"bitmap, 8 bits", {2, 6, 2, 8, 0, 0, 0}},
         {"bitmap, 1 bit", {2, 17, 3, 1, 0, 0, 0}},
     };
@@ -915,7 +937,7 @@ TEST_F(Session, PagesNotTransferredAsFilesComeAsNativeImagesOfEitherKind)
         scan();
         Names names = namesSince(from);
         names.erase(std::remove(names.begin(), names.end(), "GETDEFAULT"), names.end());
-        EXPECT_EQ(concat({{"OPENDSM", "OPENDS", "ENABLEDS"}, kCapabilities,
+        EXPECT_EQ(concat({{"OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"}, kCapabilities,
                           {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER", "IMAGENATIVEXFER", "ENDXFER"},
                           {"IMAGEINFO", "IMAGENATIVEXFER", "ENDXFER"}, kFinish}),
                   names);
@@ -1031,6 +1053,7 @@ TEST_F(Session, BadNativeImageFailsItsPageAndTheCompletedOnesAreHandedOver)
         {"disk full within the rows", {1, 5, 3, 24, 0, 0, 0}, 54 + 20},
         {"disk full within the rows, top-down", {1, 5, -3, 24, 0, 0, 0}, 54 + 20},
         {"bitmap, disk full within the rows", {2, 5, -3, 24, 0, 0, 0}, 54 + 20},
+        {"bitmap, unpadded rows, disk full within them", {2, 4, 3, 24, 0, 0, 0}, 54 + 20},
         {"disk full at the last byte", {1, 5, 3, 24, 0, 0, 0}, 54 + 16 * 3 - 1},
     };
     createSession(owner);
@@ -1053,6 +1076,224 @@ TEST_F(Session, BadNativeImageFailsItsPageAndTheCompletedOnesAreHandedOver)
         EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "no file is left of the failed page";
         if (search != INVALID_HANDLE_VALUE) FindClose(search);
     }
+}
+
+// Pages whose mechanism was set before the source was enabled: the file
+// transfer when listed, else memory, else native; a refused set keeps the
+// source's own mechanism, without a file transfer it did not list.
+TEST_F(Session, MechanismIsSetBeforeEnablingAndTheAnswerDecidesHowPagesAreAskedFor)
+{
+    const MemoryImage memory = {1, TWPT_RGB, 5, 3, 0, 0, 0, 0, 0};
+    const NativeImage image = {1, 5, 3, 24, 0, 0, 0};
+    const Names asFile = {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER", "ENDXFER"};
+    const Names inMemory = {"IMAGEINFO", "SETUPMEMXFER", "IMAGEMEMXFER", "ENDXFER"};
+    const Names natively = {"IMAGEINFO", "IMAGENATIVEXFER", "ENDXFER"};
+    const struct {
+        const char* name;
+        Capability listed;
+        TW_UINT16 setAnswer;
+        int strict;
+        TW_UINT32 set; // the value offered; 0xFFFF: no set
+        Names page;
+        const char* file;
+    } cases[] = {
+        {"all three, strict", list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}), TWRC_SUCCESS, 1,
+         TWSX_FILE, asFile, "kel0.tif"},
+        {"file refused: as before", list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_FILE}), TWRC_FAILURE, 0, TWSX_FILE,
+         asFile, "kel0.tif"},
+        {"native and memory, strict", list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_MEMORY}), TWRC_SUCCESS, 1,
+         TWSX_MEMORY, inMemory, "kel0.bmp"},
+        {"memory refused", list(TWON_ARRAY, {TWSX_MEMORY, TWSX_NATIVE}), TWRC_FAILURE, 0, TWSX_MEMORY, natively,
+         "kel0.bmp"},
+        {"native alone (gphoto2.ds's one value)", list(TWON_ONEVALUE, {TWSX_NATIVE}), TWRC_SUCCESS, 1, TWSX_NATIVE,
+         natively, "kel0.bmp"},
+        {"nothing listed", {TWRC_FAILURE, 0, 0, 0, {}}, TWRC_SUCCESS, 0, 0xFFFF,
+         {"IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER", "IMAGENATIVEXFER", "ENDXFER"}, "kel0.bmp"},
+    };
+    createSession(owner);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = useFreshTempDirectory("mechanism");
+        script->xferMech = c.listed;
+        script->xferMechSet = c.setAnswer;
+        script->strict = c.strict;
+        Transfer page = done(0);
+        page.write = c.set == TWSX_FILE ? 1 : 0;
+        page.rc = c.set == TWSX_FILE ? TWRC_XFERDONE : TWRC_FAILURE;
+        page.native = image;
+        page.memory = memory;
+        setTransfers({page});
+        const size_t from = mark();
+        acquire();
+        Names enabling = c.set == 0xFFFF ? Names{"OPENDSM", "OPENDS", "GET XFERMECH", "ENABLEDS"}
+                                          : Names{"OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS"};
+        Names enabled = namesSince(from);
+        enabled.erase(std::remove(enabled.begin(), enabled.end(), "GETDEFAULT"), enabled.end());
+        EXPECT_EQ(enabling, enabled);
+        if (c.set != 0xFFFF) {
+            const Call set = callsNamed("SET XFERMECH").back();
+            EXPECT_EQ(TWON_ONEVALUE, set.conType);
+            EXPECT_EQ(TWTY_UINT16, set.setItemType);
+            EXPECT_EQ(c.set, set.setItem);
+        }
+        const size_t scanned = mark();
+        scan();
+        Names names = namesSince(scanned);
+        names.erase(std::unique(names.begin(), names.end()), names.end()); // one IMAGEMEMXFER per strip
+        EXPECT_EQ(concat({kCapabilities, c.page, kFinish}), names);
+        EXPECT_EQ((std::vector<std::string>{folder + c.file}), takeAllFiles());
+    }
+    script->strict = 0;
+}
+
+// The BMP file of a memory page: the strips' rows (top first, R,G,B, rows
+// padded by the source) bottom-up, B,G,R, padded to 4, with the header and
+// palette of the source's native DIB.
+void expectMemoryBmpOf(const std::string& path, const MemoryImage& image, int page, bool zeroIsWhite = false)
+{
+    const std::string file = contentsOf(path);
+    const long bits = image.pixelType == TWPT_BW ? 1 : image.pixelType == TWPT_RGB ? 24 : 8;
+    const long colors = bits <= 8 ? 1L << bits : 0;
+    const long stride = (long(image.width) * bits + 31) / 32 * 4;
+    const long rowBytes = (long(image.width) * bits + 7) / 8;
+    ASSERT_EQ(size_t(54 + colors * 4 + stride * image.rows), file.size()) << path;
+    EXPECT_EQ("BM", file.substr(0, 2));
+    EXPECT_EQ(file.size(), le32(file, 2));
+    EXPECT_EQ(54 + colors * 4, long(le32(file, 10)));
+    EXPECT_EQ(image.width, long(le32(file, 18)));
+    EXPECT_EQ(image.rows, long(le32(file, 22))) << "bottom-up, the length known at the end too";
+    EXPECT_EQ(bits, static_cast<unsigned char>(file[28]));
+    EXPECT_EQ(7874u, le32(file, 38)) << "200 dpi";
+    EXPECT_EQ(colors, long(le32(file, 46)));
+    for (long i = 0; i < colors; ++i) {
+        const long level = i * 255 / (colors - 1);
+        EXPECT_EQ(zeroIsWhite ? 255 - level : level, static_cast<unsigned char>(file[54 + i * 4])) << "colour " << i;
+    }
+    for (long y = 0; y < image.rows; ++y) {
+        const std::string row = file.substr(54 + colors * 4 + (image.rows - 1 - y) * stride, stride);
+        std::string expected(stride, '\0');
+        for (long k = 0; k < rowBytes; ++k)
+            expected[k] = static_cast<char>(memoryByte(y, bits == 24 ? k - 2 * (k % 3) + 2 : k, page));
+        ASSERT_EQ(expected, row) << "row " << y << " from the top";
+    }
+}
+
+TEST_F(Session, MemoryPagesArriveInStripsAsBmpFilesOfTheirRows)
+{
+    const struct {
+        const char* name;
+        MemoryImage image;
+        TW_SETUPMEMXFER limits;
+        TW_UINT16 flavor;
+    } cases[] = {
+        {"RGB, odd width, one row a strip", {1, TWPT_RGB, 5, 9, 0, 0, 0, 0, 0}, {16, 16, 16}, TWPF_CHOCOLATE},
+        {"RGB, length unknown", {1, TWPT_RGB, 7, 11, 1, 0, 0, 0, 0}, {16, 1000, 100}, TWPF_CHOCOLATE},
+        {"GRAY, vanilla", {1, TWPT_GRAY, 6, 5, 0, 0, 0, 0, 0}, {8, 64, 20}, TWPF_VANILLA},
+        {"BW, odd width, length unknown", {1, TWPT_BW, 13, 7, 1, 0, 0, 0, 0}, {4, 64, 8}, TWPF_CHOCOLATE},
+        {"BW, preferred below a row", {1, TWPT_BW, 70, 4, 0, 0, 0, 0, 0}, {4, 64, 2}, TWPF_CHOCOLATE},
+    };
+    script->xferMech = list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_MEMORY});
+    script->strict = 1;
+    createSession(owner);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = useFreshTempDirectory("memory");
+        script->memLimits = c.limits;
+        script->pixelFlavor = list(TWON_ONEVALUE, {c.flavor});
+        Transfer page = failed(1);
+        page.memory = c.image;
+        Transfer last = page;
+        last.count = 0;
+        setTransfers({page, last});
+        const size_t from = mark();
+        acquire();
+        scan();
+        const std::vector<std::string> paths = takeAllFiles();
+        ASSERT_EQ((std::vector<std::string>{folder + "kel0.bmp", folder + "kel1.bmp"}), paths);
+        for (int n = 1; n <= 2; ++n) expectMemoryBmpOf(paths[n - 1], c.image, n, c.flavor == TWPF_VANILLA);
+
+        std::vector<Call> strips;
+        for (const Call& call : loggedCalls(dsm))
+            if (callName(call) == "IMAGEMEMXFER") strips.push_back(call);
+        const long stride = (long(c.image.width) * (c.image.pixelType == TWPT_BW ? 1 : c.image.pixelType == TWPT_RGB ? 24 : 8) + 31) / 32 * 4;
+        const TW_UINT32 size = std::max<TW_UINT32>(std::min(c.limits.Preferred, c.limits.MaxBufSize), stride);
+        const long perStrip = size / stride;
+        EXPECT_EQ(size_t(2 * ((c.image.rows + perStrip - 1) / perStrip)), strips.size())
+            << "strips of " << perStrip << " rows";
+        for (const Call& strip : strips) {
+            EXPECT_EQ(TWMF_APPOWNS | TWMF_POINTER, strip.strip.Memory.Flags);
+            EXPECT_EQ(size, strip.strip.Memory.Length) << "the preferred size, within the limits and a row";
+            EXPECT_EQ(TWON_DONTCARE16, strip.strip.Compression);
+            EXPECT_EQ(TWON_DONTCARE32, strip.strip.YOffset);
+        }
+        const Names names = namesSince(from);
+        EXPECT_EQ(c.image.pixelType == TWPT_RGB ? 0 : 2, std::count(names.begin(), names.end(), "GETCURRENT PIXELFLAVOR"))
+            << "the flavour is asked for each 1- and 8-bit page";
+        dsm.clear();
+    }
+    script->strict = 0;
+}
+
+TEST_F(Session, MemoryPageThatCannotBePlacedFailsWithNothingLeftAndOneNotBegunComesNatively)
+{
+    const NativeImage native = {1, 4, 3, 24, 0, 0, 0};
+    const struct {
+        const char* name;
+        MemoryImage image;
+        TW_UINT16 setupMem;
+        UINT report;
+        std::vector<const char*> files;
+    } cases[] = {
+        {"compressed strips", {1, TWPT_RGB, 5, 9, 0, 5, 0, 0, 0}, TWRC_SUCCESS, TWM_ACQUIRE_FAILED, {"kel0.bmp"}},
+        {"tiled strips", {1, TWPT_RGB, 8, 9, 0, 0, 1, 0, 0}, TWRC_SUCCESS, TWM_ACQUIRE_FAILED, {"kel0.bmp"}},
+        {"failure after a strip", {1, TWPT_RGB, 5, 9, 1, 0, 0, 2, 0}, TWRC_SUCCESS, TWM_ACQUIRE_FAILED, {"kel0.bmp"}},
+        // The batch goes on after a cancelled page.
+        {"cancelled after a strip", {1, TWPT_GRAY, 5, 9, 0, 0, 0, 0, 2}, TWRC_SUCCESS, TWM_FILE_READY,
+         {"kel0.bmp", "kel1.bmp"}},
+        // Pages not begun come natively, and so do the batch's later ones.
+        {"first strip refused", {1, TWPT_RGB, 5, 9, 0, 0, 0, 1, 0}, TWRC_SUCCESS, TWM_FILE_READY,
+         {"kel0.bmp", "kel1.bmp", "kel2.bmp"}},
+        {"a pixel type no BMP file takes", {1, 7, 5, 9, 0, 0, 0, 0, 0}, TWRC_SUCCESS, TWM_FILE_READY,
+         {"kel0.bmp", "kel1.bmp", "kel2.bmp"}},
+        {"setup refused", {1, TWPT_RGB, 5, 9, 0, 0, 0, 0, 0}, TWRC_FAILURE, TWM_FILE_READY,
+         {"kel0.bmp", "kel1.bmp", "kel2.bmp"}},
+    };
+    script->xferMech = list(TWON_ENUMERATION, {TWSX_NATIVE, TWSX_MEMORY});
+    script->memLimits = {16, 64, 32};
+    createSession(owner);
+    const MemoryImage good = {1, TWPT_RGB, 5, 3, 0, 0, 0, 0, 0};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = useFreshTempDirectory("badmemory");
+        script->setupMem = c.setupMem;
+        Transfer first = failed(2);
+        first.memory = good;
+        first.native = native;
+        Transfer bad = failed(1);
+        bad.memory = c.image;
+        bad.native = native;
+        Transfer last = first;
+        last.count = 0;
+        setTransfers({first, bad, last});
+        acquire();
+        scan();
+        EXPECT_EQ(c.report, currentSession->finalReport);
+        std::vector<std::string> expected;
+        for (const char* name : c.files) expected.push_back(folder + name);
+        EXPECT_EQ(expected, takeAllFiles());
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "kel*").c_str(), &found);
+        size_t files = 0;
+        if (search != INVALID_HANDLE_VALUE) {
+            do ++files;
+            while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        EXPECT_EQ(expected.size(), files) << "no file is left of a failed page";
+        const Names names = namesSince(0);
+        EXPECT_EQ(kFinish, Names(names.end() - 3, names.end())) << "the source and the manager are brought down";
+    }
+    script->setupMem = TWRC_SUCCESS;
 }
 
 } // namespace

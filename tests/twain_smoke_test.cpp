@@ -20,7 +20,7 @@ TEST_F(StandinScanning, SelectionThenOnePage)
     acquire();
     pressScan();
     EXPECT_EQ((Names{temp + "kel0.tif"}), collect());
-    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM", "OPENDSM", "OPENDS", "ENABLEDS", "PROCESSEVENT",
+    EXPECT_EQ((Names{"OPENDSM", "USERSELECT", "CLOSEDSM", "OPENDSM", "OPENDS", "GET XFERMECH", "SET XFERMECH", "ENABLEDS", "PROCESSEVENT",
                      "GET XFERMECH", "GET IMAGEFILEFORMAT", "IMAGEINFO", "SETUPFILEXFER SET", "IMAGEFILEXFER",
                      "ENDXFER", "DISABLEDS", "CLOSEDS", "CLOSEDSM"}),
               calls());

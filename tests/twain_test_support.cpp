@@ -69,6 +69,10 @@ std::string callName(const Call& call)
         {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, true, "DISABLEDS"},
         {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, true, "PROCESSEVENT"},
         {DG_CONTROL, DAT_CAPABILITY, MSG_GET, true, "GET"},
+        {DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, true, "GETCURRENT"},
+        {DG_CONTROL, DAT_CAPABILITY, MSG_SET, true, "SET"},
+        {DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, true, "SETUPMEMXFER"},
+        {DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, true, "IMAGEMEMXFER"},
         {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, true, "IMAGEINFO"},
         {DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, true, "SETUPFILEXFER SET"},
         {DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, true, "SETUPFILEXFER GET"},
@@ -84,6 +88,7 @@ std::string callName(const Call& call)
         if (call.dat == DAT_CAPABILITY)
             name += call.cap == ICAP_XFERMECH ? " XFERMECH"
                     : call.cap == ICAP_IMAGEFILEFORMAT ? " IMAGEFILEFORMAT"
+                    : call.cap == ICAP_PIXELFLAVOR ? " PIXELFLAVOR"
                                                         : " ?cap";
         return name;
     }

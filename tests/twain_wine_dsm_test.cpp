@@ -139,7 +139,8 @@ TEST_F(WineManager, MultiPageAcquisitionAfterASelection)
     pressScan();
     EXPECT_EQ((Lines{temp + "kel0.tif", temp + "kel1.tif", temp + "kel2.tif"}), collect());
     const Lines transfer = {"IMAGEINFO", "", "IMAGEFILEXFER", ""};
-    Lines expected = {"OPENDS", "ENABLEDS 1", "GET 259", "GET 4364"};
+    // The file transfer the source lists is set before it is enabled.
+    Lines expected = {"OPENDS", "GET 259", "SET 259 1", "ENABLEDS 1", "GET 259", "GET 4364"};
     for (int page = 0; page < 3; ++page) {
         expected.push_back("IMAGEINFO");
         expected.push_back("SETUPFILEXFER " + temp + "kel" + std::to_string(page) + ".tif 0");
@@ -162,7 +163,7 @@ TEST_F(WineManager, ClosingTheSourceWindowEndsTheAcquisition)
     ASSERT_TRUE(waitUntil([&] { return sane.window() != nullptr; }));
     PostMessageA(sane.window(), standin::kCloseButton, 0, 0);
     EXPECT_EQ(kFinished, pollImage());
-    EXPECT_EQ((Lines{"OPENDS", "ENABLEDS 1", "DISABLEDS 255", "CLOSEDS"}), sane.log());
+    EXPECT_EQ((Lines{"OPENDS", "GET 259", "SET 259 1", "ENABLEDS 1", "DISABLEDS 255", "CLOSEDS"}), sane.log());
 }
 
 } // namespace

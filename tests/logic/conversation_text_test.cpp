@@ -37,6 +37,16 @@ TEST(ConversationText, CallsAreNamedWithTheirFieldsAndResult)
     std::strcpy(setup.FileName, "C:\\temp\\kel0.tif");
     setup.Format = TWFF_TIFF;
     TW_EVENT event = {nullptr, MSG_XFERREADY};
+    TW_CAPABILITY mechanism = {ICAP_XFERMECH, TWON_ONEVALUE, nullptr};
+    const TW_UINT16 memory[] = {TWSX_MEMORY};
+    TW_CAPABILITY flavor = {ICAP_PIXELFLAVOR, TWON_ONEVALUE, nullptr};
+    const TW_UINT16 vanilla[] = {TWPF_VANILLA};
+    const TW_SETUPMEMXFER limits = {5100, 65536, 65536};
+    TW_IMAGEMEMXFER strip;
+    std::memset(&strip, 0, sizeof strip);
+    strip.BytesPerRow = 5100;
+    strip.Rows = 4;
+    strip.YOffset = 2196;
 
     struct Case {
         DsmCallRecord call;
@@ -52,10 +62,40 @@ TEST(ConversationText, CallsAreNamedWithTheirFieldsAndResult)
          "DSM CONTROL/SETUPFILEXFER/SET to source \"" + name + "\" \"C:\\temp\\kel0.tif\" format TIFF -> SUCCESS"},
         {{&source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event, TWRC_DSEVENT, nullptr, 0, false, 0},
          "DSM CONTROL/EVENT/PROCESSEVENT to source \"" + name + "\" XFERREADY -> DSEVENT"},
+        // A set tells the value it offered, taken or not.
+        {{&source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &mechanism, TWRC_FAILURE, memory, 1, true, 10},
+         "DSM CONTROL/CAPABILITY/SET to source \"" + name + "\" XFERMECH ONEVALUE [MEMORY] -> FAILURE, condition BADVALUE (10)"},
+        {{&source, DG_CONTROL, DAT_CAPABILITY, 0x2, &flavor, TWRC_SUCCESS, vanilla, 1, false, 0},
+         "DSM CONTROL/CAPABILITY/GETCURRENT to source \"" + name + "\" PIXELFLAVOR ONEVALUE [VANILLA] -> SUCCESS"},
+        {{&source, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &limits, TWRC_SUCCESS, nullptr, 0, false, 0},
+         "DSM CONTROL/SETUPMEMXFER/GET to source \"" + name + "\" MinBufSize 5100 MaxBufSize 65536 Preferred 65536 -> SUCCESS"},
+        {{&source, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip, TWRC_XFERDONE, nullptr, 0, false, 0},
+         "DSM IMAGE/IMAGEMEMXFER/GET to source \"" + name + "\" rows 2196+4 BytesPerRow 5100 Compression 0 -> XFERDONE"},
         {{nullptr, 0x8, 0x777, 0x999, nullptr, 42, nullptr, 0, true, 200},
          "DSM 0x8/0x777/0x999 to manager -> 0x2A, condition 0xC8 (200)"},
     };
     for (const Case& test : cases) EXPECT_EQ(test.expected, describe(test.call));
+}
+
+TEST(ConversationText, TheTransferPlanSaysWhatWasSetAndHowPagesCome)
+{
+    const struct {
+        TW_UINT16 chosen;
+        bool accepted;
+        PagePlan plan;
+        const char* expected;
+    } cases[] = {
+        {TWSX_FILE, true, PagePlan::FileThenNative, "transfer mechanism FILE set: pages by file, else natively"},
+        {TWSX_MEMORY, true, PagePlan::Memory, "transfer mechanism MEMORY set: pages by memory, else natively"},
+        {TWSX_MEMORY, false, PagePlan::Native, "transfer mechanism MEMORY refused: pages by native transfer"},
+        {kNoMechanism, false, PagePlan::FileThenNative,
+         "transfer mechanism not set: the source listed none: pages by file, else natively"},
+    };
+    for (const auto& c : cases) {
+        LogLine line;
+        describePagePlan(line, c.chosen, c.accepted, c.plan);
+        EXPECT_STREQ(c.expected, line.c_str());
+    }
 }
 
 TEST(ConversationText, ALineLongerThanItsBufferIsCutOff)

@@ -10,6 +10,36 @@ namespace {
 using namespace dovrikna;
 using Items = std::vector<TW_UINT16>;
 
+TEST(TransferMechanismRule, FileWhenListedElseMemoryElseNativeAndTheAnswerDecidesThePlan)
+{
+    struct Row {
+        Items offered;
+        TW_UINT16 chosen;
+        PagePlan accepted, refused;
+    };
+    const auto fileThenNative = PagePlan::FileThenNative;
+    const Row rows[] = {
+        {{TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}, TWSX_FILE, fileThenNative, fileThenNative},
+        {{TWSX_FILE}, TWSX_FILE, fileThenNative, fileThenNative},
+        {{TWSX_NATIVE, TWSX_MEMORY}, TWSX_MEMORY, PagePlan::Memory, PagePlan::Native},
+        {{TWSX_MEMORY, TWSX_NATIVE}, TWSX_MEMORY, PagePlan::Memory, PagePlan::Native},
+        // Wine's gphoto2.ds answers with its current mechanism alone.
+        {{TWSX_NATIVE}, TWSX_NATIVE, PagePlan::Native, PagePlan::Native},
+        {{7, TWSX_NATIVE, 0x8000}, TWSX_NATIVE, PagePlan::Native, PagePlan::Native},
+        // Nothing listed (the query failed): nothing is set, pages as before.
+        {{}, kNoMechanism, fileThenNative, fileThenNative},
+        {{7, 0xFFFF}, kNoMechanism, fileThenNative, fileThenNative},
+    };
+    for (const Row& row : rows) {
+        std::string list;
+        for (TW_UINT16 item : row.offered) list += std::to_string(item) + " ";
+        const TW_UINT16 chosen = chooseTransferMechanism(row.offered);
+        EXPECT_EQ(row.chosen, chosen) << "list " << list;
+        EXPECT_EQ(row.accepted, planPages(chosen, true)) << "list " << list;
+        EXPECT_EQ(row.refused, planPages(chosen, false)) << "list " << list;
+    }
+}
+
 TEST(FileFormatRule, FollowsTheOrderOfTheSourcesList)
 {
     struct Row {

@@ -131,6 +131,13 @@ TW_UINT16 control(TW_UINT16 dat, TW_UINT16 msg, void* data)
     }
     case DAT_CAPABILITY: {
         auto* capability = static_cast<TW_CAPABILITY*>(data);
+        if (msg == MSG_SET) {
+            // The application's container, which it frees.
+            const auto* value = static_cast<const TW_ONEVALUE*>(GlobalLock(capability->hContainer));
+            note("SET " + std::to_string(capability->Cap) + " " + (value ? std::to_string(value->Item) : "?"));
+            if (value) GlobalUnlock(capability->hContainer);
+            return value && capability->Cap == ICAP_XFERMECH ? TWRC_SUCCESS : TWRC_FAILURE;
+        }
         note("GET " + std::to_string(capability->Cap));
         capability->ConType = TWON_ENUMERATION;
         if (capability->Cap == ICAP_XFERMECH) {

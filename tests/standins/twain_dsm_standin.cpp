@@ -29,6 +29,10 @@ HMODULE sourceModule = nullptr;
 int state = 2;            // TWAIN state: 2 loaded, 3 manager open, 4 source open, 5 enabled, 6/7 transfers
 int nextTransfer = 0;
 std::string lastSetName;  // the file name of the latest MSG_SET
+TW_UINT16 mechanism = TWSX_NATIVE; // ICAP_XFERMECH's current value
+int memoryTransfer = -1;  // the transfer whose strips are under way
+long memoryRow = 0;       // its next row
+int memoryStrip = 0;      // strips it has sent
 
 void problem(const char* format, ...)
 {
@@ -50,6 +54,8 @@ void setDefaults()
     std::strcpy(script.defaultSourceName, "Standin Default");
     script.xferMech = {TWRC_SUCCESS, TWON_ENUMERATION, 3, 3, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}};
     script.fileFormat = {TWRC_SUCCESS, TWON_ENUMERATION, 2, 2, {TWFF_TIFF, TWFF_BMP}};
+    script.pixelFlavor = {TWRC_SUCCESS, TWON_ONEVALUE, 1, 1, {TWPF_CHOCOLATE}};
+    script.memLimits = {16, 1u << 20, 200};
     // Every code defaults to TWRC_SUCCESS (0); one completed transfer.
     script.transferCount = 1;
     script.transfers[0].rc = TWRC_XFERDONE;
@@ -158,6 +164,56 @@ const Transfer* currentTransfer()
     return nullptr;
 }
 
+// A strict source refuses a transfer of another mechanism than the set one.
+bool refusedByStrictness(TW_UINT16 asked)
+{
+    if (!script.strict || mechanism == asked) return false;
+    script.conditionCode = TWCC_SEQERROR;
+    return true;
+}
+
+int memoryBits(const MemoryImage& image)
+{
+    return image.pixelType == TWPT_BW ? 1 : image.pixelType == TWPT_RGB ? 24 : 8;
+}
+
+// One strip of the current transfer's memory image into the caller's buffer.
+TW_UINT16 memoryStripOf(const MemoryImage& image, TW_IMAGEMEMXFER& strip)
+{
+    if (memoryTransfer != nextTransfer) {
+        memoryTransfer = nextTransfer;
+        memoryRow = 0;
+        memoryStrip = 0;
+    }
+    const int page = nextTransfer + 1;
+    const long rowBytes = (long(image.width) * memoryBits(image) + 7) / 8;
+    const long bytesPerRow = (rowBytes + 3) / 4 * 4;
+    if (!(strip.Memory.Flags & TWMF_POINTER) || !(strip.Memory.Flags & TWMF_APPOWNS) || !strip.Memory.TheMem)
+        problem("DAT_IMAGEMEMXFER without a buffer of the application's given by a pointer (flags %#x)",
+                strip.Memory.Flags);
+    if (strip.Memory.Length < script.memLimits.MinBufSize || strip.Memory.Length > script.memLimits.MaxBufSize)
+        problem("DAT_IMAGEMEMXFER with a buffer of %u bytes", strip.Memory.Length);
+    const long rows = std::min<long>(strip.Memory.Length / bytesPerRow, image.rows - memoryRow);
+    if (rows <= 0 || !strip.Memory.TheMem) return TWRC_FAILURE;
+    ++memoryStrip;
+    if (memoryStrip == image.failAt) return TWRC_FAILURE;
+    state = 7;
+    if (memoryStrip == image.cancelAt) return TWRC_CANCEL;
+    auto* bytes = static_cast<unsigned char*>(strip.Memory.TheMem);
+    for (long r = 0; r < rows; ++r)
+        for (long k = 0; k < bytesPerRow; ++k)
+            bytes[r * bytesPerRow + k] = k < rowBytes ? memoryByte(memoryRow + r, k, page) : 0;
+    strip.Compression = image.compression;
+    strip.BytesPerRow = bytesPerRow;
+    strip.Columns = image.tiled ? image.width / 2 : image.width;
+    strip.Rows = rows;
+    strip.XOffset = 0;
+    strip.YOffset = memoryRow;
+    strip.BytesWritten = rows * bytesPerRow;
+    memoryRow += rows;
+    return memoryRow == image.rows ? TWRC_XFERDONE : TWRC_SUCCESS;
+}
+
 TW_UINT16 toManager(Call& call, TW_UINT16 dat, TW_UINT16 msg, void* data)
 {
     if (dat == DAT_PARENT) {
@@ -194,6 +250,7 @@ TW_UINT16 toManager(Call& call, TW_UINT16 dat, TW_UINT16 msg, void* data)
             if (state != 3) problem("MSG_OPENDS in state %d", state);
             pumpMessages(script.openPumpMs);
             if (script.openDs == TWRC_SUCCESS && state == 3) state = 4;
+            mechanism = TWSX_NATIVE;
             if (script.openDs == TWRC_SUCCESS && script.sourceModule) sourceModule = LoadLibraryA("TWAINDSM.DLL");
             return script.openDs;
         case MSG_CLOSEDS:
@@ -254,8 +311,10 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             if (state != 4) problem("MSG_ENABLEDS in state %d", state);
             if (script.enableDs != TWRC_SUCCESS) return script.enableDs;
             state = 5;
-            // Every acquisition goes through the script's transfers from the first.
+            // Every acquisition goes through the script's transfers from the
+            // first, the first strip of each.
             nextTransfer = 0;
+            memoryTransfer = -1;
             sourceUi = CreateWindowA(kSourceWindowClass, "Standin Source", WS_POPUP, 0, 0, 10, 10,
                                      nullptr, nullptr, standinInstance, nullptr);
             return TWRC_SUCCESS;
@@ -269,7 +328,7 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             return TWRC_SUCCESS;
         }
     }
-    if (dg == DG_CONTROL && dat == DAT_CAPABILITY && msg == MSG_GET) {
+    if (dg == DG_CONTROL && dat == DAT_CAPABILITY && msg == MSG_SET) {
         auto* capability = static_cast<TW_CAPABILITY*>(data);
         if (!capability) {
             problem("DAT_CAPABILITY without data");
@@ -278,11 +337,44 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
         call.cap = capability->Cap;
         call.conType = capability->ConType;
         call.container = capability->hContainer;
-        const Capability* answer = capability->Cap == ICAP_XFERMECH          ? &script.xferMech
-                                   : capability->Cap == ICAP_IMAGEFILEFORMAT ? &script.fileFormat
-                                                                             : nullptr;
+        if (state != 4) problem("MSG_SET of capability %#x in state %d", capability->Cap, state);
+        if (capability->Cap != ICAP_XFERMECH || capability->ConType != TWON_ONEVALUE) {
+            problem("MSG_SET of capability %#x in container %d", capability->Cap, capability->ConType);
+            return TWRC_FAILURE;
+        }
+        HGLOBAL handle = static_cast<HGLOBAL>(capability->hContainer);
+        const auto* value = handle && GlobalSize(handle) >= sizeof(TW_ONEVALUE)
+                                ? static_cast<const TW_ONEVALUE*>(GlobalLock(handle))
+                                : nullptr;
+        if (!value) {
+            problem("MSG_SET without a TW_ONEVALUE container of global memory");
+            return TWRC_FAILURE;
+        }
+        call.setItemType = value->ItemType;
+        call.setItem = value->Item;
+        GlobalUnlock(handle);
+        if (script.xferMechSet != TWRC_SUCCESS) {
+            script.conditionCode = TWCC_BADVALUE;
+            return script.xferMechSet;
+        }
+        mechanism = static_cast<TW_UINT16>(call.setItem);
+        return TWRC_SUCCESS;
+    }
+    if (dg == DG_CONTROL && dat == DAT_CAPABILITY && (msg == MSG_GET || msg == MSG_GETCURRENT)) {
+        auto* capability = static_cast<TW_CAPABILITY*>(data);
+        if (!capability) {
+            problem("DAT_CAPABILITY without data");
+            return TWRC_FAILURE;
+        }
+        call.cap = capability->Cap;
+        call.conType = capability->ConType;
+        call.container = capability->hContainer;
+        const Capability* answer = capability->Cap == ICAP_XFERMECH && msg == MSG_GET          ? &script.xferMech
+                                   : capability->Cap == ICAP_IMAGEFILEFORMAT && msg == MSG_GET ? &script.fileFormat
+                                   : capability->Cap == ICAP_PIXELFLAVOR                       ? &script.pixelFlavor
+                                                                                                : nullptr;
         if (!answer) {
-            problem("MSG_GET of capability %#x", capability->Cap);
+            problem("MSG %#x of capability %#x", msg, capability->Cap);
             return TWRC_FAILURE;
         }
         if (answer->rc != TWRC_SUCCESS) return answer->rc;
@@ -299,6 +391,18 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             return TWRC_FAILURE;
         }
         if (transfer->imageInfoRc != TWRC_SUCCESS) ++nextTransfer;
+        const MemoryImage& image = transfer->memory;
+        if (data && transfer->imageInfoRc == TWRC_SUCCESS && image.kind) {
+            auto* info = static_cast<TW_IMAGEINFO*>(data);
+            std::memset(info, 0, sizeof *info);
+            info->XResolution.Whole = info->YResolution.Whole = 200;
+            info->ImageWidth = image.width;
+            info->ImageLength = image.lengthUnknown ? -1 : image.rows;
+            info->PixelType = image.pixelType;
+            info->BitsPerPixel = static_cast<TW_INT16>(memoryBits(image));
+            info->SamplesPerPixel = image.pixelType == TWPT_RGB ? 3 : 1;
+            for (int i = 0; i < info->SamplesPerPixel; ++i) info->BitsPerSample[i] = image.pixelType == TWPT_BW ? 1 : 8;
+        }
         return transfer->imageInfoRc;
     }
     if (dg == DG_CONTROL && dat == DAT_SETUPFILEXFER) {
@@ -326,6 +430,27 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             return script.setupGet;
         }
     }
+    if (dg == DG_CONTROL && dat == DAT_SETUPMEMXFER && msg == MSG_GET) {
+        if (state < 4 || state > 6) problem("DAT_SETUPMEMXFER in state %d", state);
+        if (!data) {
+            problem("DAT_SETUPMEMXFER without data");
+            return TWRC_FAILURE;
+        }
+        *static_cast<TW_SETUPMEMXFER*>(data) = script.memLimits;
+        return script.setupMem;
+    }
+    if (dg == DG_IMAGE && dat == DAT_IMAGEMEMXFER && msg == MSG_GET) {
+        if (state != 6 && state != 7) problem("DAT_IMAGEMEMXFER in state %d", state);
+        auto* strip = static_cast<TW_IMAGEMEMXFER*>(data);
+        const Transfer* transfer = currentTransfer();
+        if (!strip || !transfer) {
+            problem("DAT_IMAGEMEMXFER without data or with no transfer scripted");
+            return TWRC_FAILURE;
+        }
+        call.strip = *strip;
+        if (refusedByStrictness(TWSX_MEMORY) || !transfer->memory.kind) return TWRC_FAILURE;
+        return memoryStripOf(transfer->memory, *strip);
+    }
     if (dg == DG_IMAGE && dat == DAT_IMAGEFILEXFER && msg == MSG_GET) {
         if (state != 6) problem("DAT_IMAGEFILEXFER in state %d", state);
         if (data) problem("DAT_IMAGEFILEXFER with data");
@@ -334,6 +459,7 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             problem("DAT_IMAGEFILEXFER with no transfer scripted");
             return TWRC_FAILURE;
         }
+        if (refusedByStrictness(TWSX_FILE)) return TWRC_FAILURE;
         int page = nextTransfer + 1;
         if (transfer->modal) {
             char text[64];
@@ -358,7 +484,7 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
             return TWRC_FAILURE;
         }
         // A source that cannot make the page's image keeps it pending.
-        if (!transfer->native.kind) return TWRC_FAILURE;
+        if (refusedByStrictness(TWSX_NATIVE) || !transfer->native.kind) return TWRC_FAILURE;
         if (transfer->sleepMs) Sleep(transfer->sleepMs);
         *handle = makeImage(transfer->native, nextTransfer + 1);
         if (!*handle) problem("could not make the native image of page %d", nextTransfer + 1);
@@ -406,8 +532,14 @@ TW_UINT16 WINAPI DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg,
 {
     // The caller reads and frees each container before its next call; checked
     // then, before anything else could reuse the freed handle.
+    // A container the caller offers with MSG_SET is its own, and may reuse
+    // the handle of a freed one.
+    const void* offered = dat == DAT_CAPABILITY && msg == MSG_SET && data
+                              ? static_cast<TW_CAPABILITY*>(data)->hContainer
+                              : nullptr;
     for (HGLOBAL handle : containers)
-        if (GlobalSize(handle) != 0) problem("a capability container was not freed before the next call");
+        if (handle != offered && GlobalSize(handle) != 0)
+            problem("a capability container was not freed before the next call");
     containers.clear();
     // A native image is the caller's to free (GlobalFree or DeleteObject) at once.
     for (HANDLE handle : images)

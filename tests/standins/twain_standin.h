@@ -57,6 +57,24 @@ struct NativeImage {
     int sizeChange;          // bytes the global block holds beyond (or short of) the DIB
 };
 
+// What DAT_IMAGEINFO says of a page and DAT_IMAGEMEMXFER hands over: strips
+// of the rows memoryByte() gives, as many rows as the buffer holds.
+struct MemoryImage {
+    int kind;                // 0: DAT_IMAGEINFO describes nothing; 1: the page below
+    TW_INT16 pixelType;      // TWPT_BW, TWPT_GRAY, TWPT_RGB (depth 1, 8, 24), or another
+    TW_INT32 width, rows;
+    int lengthUnknown;       // DAT_IMAGEINFO says ImageLength -1
+    TW_UINT16 compression;   // what every strip says
+    int tiled;               // strips of half the width
+    int failAt, cancelAt;    // the strip (from 1) that fails or is cancelled; 0: none
+};
+
+// Byte k of row y (top first) of page `page`'s memory image, as sent.
+inline unsigned char memoryByte(long y, long k, int page)
+{
+    return static_cast<unsigned char>(y * 13 + k * 5 + page * 71 + 3);
+}
+
 // One transfer, in the order the library makes them.
 struct Transfer {
     TW_UINT16 imageInfoRc;  // DAT_IMAGEINFO
@@ -69,6 +87,7 @@ struct Transfer {
     NativeImage native;     // DAT_IMAGENATIVEXFER
     int pumpMs;             // runs a message loop this long during the transfer
     int sleepMs;            // sleeps this long inside the transfer (file or native), as a scanner does
+    MemoryImage memory;     // DAT_IMAGEINFO and DAT_IMAGEMEMXFER
 };
 
 struct Script {
@@ -80,6 +99,13 @@ struct Script {
     char defaultSourceName[34];
     Capability xferMech;
     Capability fileFormat;
+    Capability pixelFlavor;  // MSG_GETCURRENT
+    TW_UINT16 xferMechSet;   // what MSG_SET of ICAP_XFERMECH answers
+    // Refuses every transfer but the one ICAP_XFERMECH is set to (native
+    // until set), with TWCC_SEQERROR, as a source that keeps to the standard.
+    int strict;
+    TW_UINT16 setupMem;      // DAT_SETUPMEMXFER
+    TW_SETUPMEMXFER memLimits;
     int transferCount;
     Transfer transfers[16];
     TW_UINT16 conditionCode; // what DAT_STATUS answers, to the manager and the source alike
@@ -164,6 +190,9 @@ struct Call {
     TW_INT16 vRefNum;
     TW_UINT16 cap, conType;    // DAT_CAPABILITY, as the library sent it
     void* container;
+    TW_UINT16 setItemType;     // MSG_SET: the one value offered
+    TW_UINT32 setItem;
+    TW_IMAGEMEMXFER strip;     // DAT_IMAGEMEMXFER as it came, TheMem's bytes not copied
     TW_UINT16 twMessageIn;     // DAT_EVENT
     UINT eventMessage;
     HWND eventWindow;

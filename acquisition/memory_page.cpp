@@ -1,0 +1,256 @@
+#include "acquisition/memory_page.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "acquisition/dib_image.h"
+
+namespace dovrikna {
+
+namespace {
+
+// A BMP file's sizes are 32-bit.
+constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFFull;
+
+void put32(unsigned char* bytes, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+void put16(unsigned char* bytes, std::uint16_t value)
+{
+    bytes[0] = static_cast<unsigned char>(value);
+    bytes[1] = static_cast<unsigned char>(value >> 8);
+}
+
+std::size_t rowBytesOf(std::int32_t width, unsigned bits)
+{
+    return static_cast<std::size_t>((std::uint64_t(width) * bits + 7) / 8);
+}
+
+std::size_t strideOf(std::int32_t width, unsigned bits)
+{
+    return static_cast<std::size_t>((std::uint64_t(width) * bits + 31) / 32 * 4);
+}
+
+// Pixels per metre of a resolution in dots per inch, as a DIB header holds it.
+std::uint32_t perMetre(const TW_FIX32& dpi)
+{
+    if (dpi.Whole <= 0) return 0;
+    const double value = dpi.Whole + dpi.Frac / 65536.0;
+    return static_cast<std::uint32_t>(value * 10000.0 / 254.0 + 0.5);
+}
+
+} // namespace
+
+bool memoryPageFits(const TW_IMAGEINFO& info)
+{
+    if (info.ImageWidth <= 0 || info.ImageLength == 0 || info.ImageLength < -1) return false;
+    if (info.Compression != TWCP_NONE || info.Planar) return false;
+    bool kind = false;
+    switch (info.PixelType) {
+    case TWPT_BW:
+        kind = info.BitsPerPixel == 1 && info.SamplesPerPixel == 1;
+        break;
+    case TWPT_GRAY:
+        kind = info.BitsPerPixel == 8 && info.SamplesPerPixel == 1;
+        break;
+    case TWPT_RGB:
+        kind = info.BitsPerPixel == 24 && info.SamplesPerPixel == 3 && info.BitsPerSample[0] == 8 &&
+               info.BitsPerSample[1] == 8 && info.BitsPerSample[2] == 8;
+        break;
+    default:
+        break;
+    }
+    if (!kind) return false;
+    // A page (or, of unknown length, a row) larger than a BMP file can be.
+    const std::uint64_t rows = info.ImageLength > 0 ? std::uint64_t(info.ImageLength) : 1;
+    return kFileHeaderSize + kInfoHeaderSize + 1024 + strideOf(info.ImageWidth, info.BitsPerPixel) * rows <=
+           kMaxFileBytes;
+}
+
+std::uint32_t stripBufferSize(const TW_SETUPMEMXFER& setup, const TW_IMAGEINFO& info)
+{
+    if (!memoryPageFits(info)) return 0;
+    const std::uint64_t row = strideOf(info.ImageWidth, static_cast<unsigned>(info.BitsPerPixel));
+    std::uint64_t size = setup.Preferred == TWON_DONTCARE32 || setup.Preferred == 0 ? kDefaultStripBytes
+                                                                                      : setup.Preferred;
+    std::uint64_t most = setup.MaxBufSize == TWON_DONTCARE32 || setup.MaxBufSize == 0 ? 0xFFFFFFFFull
+                                                                                        : setup.MaxBufSize;
+    std::uint64_t least = setup.MinBufSize == TWON_DONTCARE32 ? 0 : setup.MinBufSize;
+    least = std::max(least, row);
+    size = std::min(std::max(size, least), most);
+    return size < least ? 0 : static_cast<std::uint32_t>(size);
+}
+
+std::uint64_t MemoryPageWriter::fileSize() const
+{
+    const std::uint64_t rows = length_ >= 0 ? std::uint64_t(length_) : placed_;
+    return pixelsAt_ + rows * stride_;
+}
+
+bool MemoryPageWriter::start(const TW_IMAGEINFO& info, TW_UINT16 flavor, const PageFile& file)
+{
+    broken_ = true;
+    if (!memoryPageFits(info)) return false;
+    file_ = file;
+    width_ = info.ImageWidth;
+    length_ = info.ImageLength; // -1 while unknown
+    bits_ = static_cast<std::uint16_t>(info.BitsPerPixel);
+    rowBytes_ = rowBytesOf(width_, bits_);
+    stride_ = strideOf(width_, bits_);
+    placed_ = 0;
+
+    // The palette: zero is black unless the source says it is white.
+    palette_.clear();
+    if (bits_ <= 8) {
+        const unsigned colours = 1u << bits_;
+        const bool zeroIsWhite = flavor == TWPF_VANILLA;
+        palette_.assign(colours * 4, 0);
+        for (unsigned i = 0; i < colours; ++i) {
+            const unsigned level = i * 255 / (colours - 1);
+            const auto grey = static_cast<unsigned char>(zeroIsWhite ? 255 - level : level);
+            palette_[i * 4] = palette_[i * 4 + 1] = palette_[i * 4 + 2] = grey;
+        }
+    }
+    pixelsAt_ = kFileHeaderSize + kInfoHeaderSize + palette_.size();
+    header_.assign(kInfoHeaderSize, 0);
+    put32(&header_[0], kInfoHeaderSize);
+    put32(&header_[4], static_cast<std::uint32_t>(width_));
+    put16(&header_[12], 1);
+    put16(&header_[14], bits_);
+    put32(&header_[24], perMetre(info.XResolution));
+    put32(&header_[28], perMetre(info.YResolution));
+    // Colours used and important: the palette's, as sources' own DIBs say.
+    put32(&header_[32], static_cast<std::uint32_t>(palette_.size() / 4));
+    put32(&header_[36], static_cast<std::uint32_t>(palette_.size() / 4));
+
+    if (length_ > 0) {
+        if (pixelsAt_ + std::uint64_t(length_) * stride_ > kMaxFileBytes) return false;
+        taken_.assign(static_cast<std::size_t>(length_), false);
+        if (!writeHead(static_cast<std::uint32_t>(length_))) return false;
+    } else {
+        taken_.clear();
+    }
+    broken_ = false;
+    return true;
+}
+
+bool MemoryPageWriter::writeHead(std::uint32_t rows)
+{
+    const std::uint64_t pixelBytes = std::uint64_t(rows) * stride_;
+    std::vector<unsigned char> head(static_cast<std::size_t>(pixelsAt_));
+    head[0] = 'B';
+    head[1] = 'M';
+    put32(&head[2], static_cast<std::uint32_t>(pixelsAt_ + pixelBytes));
+    put32(&head[10], static_cast<std::uint32_t>(pixelsAt_));
+    put32(&header_[8], rows);
+    put32(&header_[20], static_cast<std::uint32_t>(pixelBytes));
+    std::memcpy(&head[kFileHeaderSize], header_.data(), header_.size());
+    if (!palette_.empty()) std::memcpy(&head[kFileHeaderSize + kInfoHeaderSize], palette_.data(), palette_.size());
+    return file_.write(0, head.data(), head.size());
+}
+
+void MemoryPageWriter::convertRow(const unsigned char* from, unsigned char* to) const
+{
+    if (bits_ == 24) {
+        // Sources give R,G,B; a DIB holds B,G,R.
+        for (std::int32_t x = 0; x < width_; ++x, from += 3, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    } else {
+        std::memcpy(to, from, rowBytes_);
+        to += rowBytes_;
+    }
+    std::memset(to, 0, stride_ - rowBytes_);
+}
+
+bool MemoryPageWriter::place(const TW_IMAGEMEMXFER& strip, const unsigned char* data, std::size_t bufferSize)
+{
+    if (broken_) return false;
+    broken_ = true;
+    if (strip.Compression != TWCP_NONE || strip.XOffset != 0 || strip.Columns != std::uint32_t(width_))
+        return false;
+    const std::uint64_t rows = strip.Rows;
+    if (rows == 0) {
+        broken_ = false;
+        return true;
+    }
+    if (strip.BytesPerRow < rowBytes_ || !data) return false;
+    const std::uint64_t bytes = (rows - 1) * strip.BytesPerRow + rowBytes_;
+    if (bytes > bufferSize || bytes > strip.BytesWritten) return false;
+
+    const std::uint64_t first = strip.YOffset;
+    std::uint64_t fileRow = 0; // the file row of the strip's last (lowest) row
+    if (length_ > 0) {
+        if (first + rows > std::uint64_t(length_)) return false;
+        for (std::uint64_t r = first; r < first + rows; ++r)
+            if (taken_[static_cast<std::size_t>(r)]) return false;
+        fileRow = std::uint64_t(length_) - first - rows;
+    } else {
+        // Without a length the rows go top-down in arrival order, and are
+        // turned once the last strip has come.
+        if (first != placed_ || pixelsAt_ + (first + rows) * stride_ > kMaxFileBytes) return false;
+        fileRow = first;
+    }
+
+    // The strip's rows in the file's order: bottom-up for a known length.
+    band_.resize(static_cast<std::size_t>(rows * stride_));
+    for (std::uint64_t r = 0; r < rows; ++r) {
+        const std::uint64_t at = length_ > 0 ? rows - 1 - r : r;
+        convertRow(data + r * strip.BytesPerRow, band_.data() + at * stride_);
+    }
+    if (!file_.write(pixelsAt_ + fileRow * stride_, band_.data(), band_.size())) return false;
+    if (length_ > 0)
+        for (std::uint64_t r = first; r < first + rows; ++r) taken_[static_cast<std::size_t>(r)] = true;
+    placed_ += static_cast<std::uint32_t>(rows);
+    // A strip's buffer is kept for the next; a band of a page's size is not.
+    if (band_.capacity() > kBmpBandBytes && band_.capacity() > bufferSize) std::vector<unsigned char>().swap(band_);
+    broken_ = false;
+    return true;
+}
+
+bool MemoryPageWriter::reverseRows()
+{
+    // Rows from both ends swap places a band at a time; the middle row of an
+    // odd count stays.
+    const std::size_t perBand = std::max<std::size_t>(1, kBmpBandBytes / 2 / stride_);
+    std::vector<unsigned char> top, bottom;
+    std::uint64_t low = 0, high = placed_;
+    while (high - low > 1) {
+        const std::uint64_t count = std::min<std::uint64_t>(perBand, (high - low) / 2);
+        const std::size_t bytes = static_cast<std::size_t>(count * stride_);
+        top.resize(bytes);
+        bottom.resize(bytes);
+        if (!file_.read(pixelsAt_ + low * stride_, top.data(), bytes) ||
+            !file_.read(pixelsAt_ + (high - count) * stride_, bottom.data(), bytes))
+            return false;
+        for (std::uint64_t i = 0; i < count / 2; ++i) {
+            for (std::vector<unsigned char>* band : {&top, &bottom})
+                std::swap_ranges(band->begin() + i * stride_, band->begin() + (i + 1) * stride_,
+                                 band->begin() + (count - 1 - i) * stride_);
+        }
+        if (!file_.write(pixelsAt_ + low * stride_, bottom.data(), bytes) ||
+            !file_.write(pixelsAt_ + (high - count) * stride_, top.data(), bytes))
+            return false;
+        low += count;
+        high -= count;
+    }
+    return true;
+}
+
+bool MemoryPageWriter::finish()
+{
+    if (broken_) return false;
+    broken_ = true;
+    if (length_ > 0) {
+        if (placed_ != std::uint32_t(length_)) return false;
+    } else {
+        if (placed_ == 0 || !reverseRows() || !writeHead(placed_)) return false;
+    }
+    return true;
+}
+
+} // namespace dovrikna
