@@ -79,8 +79,11 @@ std::uint32_t stripBufferSize(const TW_SETUPMEMXFER& setup, const TW_IMAGEINFO& 
                                                                                         : setup.MaxBufSize;
     std::uint64_t least = setup.MinBufSize == TWON_DONTCARE32 ? 0 : setup.MinBufSize;
     least = std::max(least, row);
-    size = std::min(std::max(size, least), most);
-    return size < least ? 0 : static_cast<std::uint32_t>(size);
+    // A buffer below a row takes nothing; one larger than the source's most
+    // only leaves room unused (the sample source says 1 byte at most when
+    // asked for less than a row, and fills a row all the same).
+    size = std::max(std::min(size, most), least);
+    return size > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(size);
 }
 
 std::uint64_t MemoryPageWriter::fileSize() const

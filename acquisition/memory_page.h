@@ -30,8 +30,9 @@ struct PageFile {
 bool memoryPageFits(const TW_IMAGEINFO& info);
 
 // The buffer asked for: the source's preferred size, within its minimum and
-// maximum and never below one row of the page; a source that does not care
-// gets kDefaultStripBytes. 0 when no size can hold a row within the limits.
+// maximum, and never below its minimum or one row of the page (also where
+// the maximum is smaller); a source that does not care gets
+// kDefaultStripBytes. 0 for a page that memoryPageFits refuses.
 constexpr std::uint32_t kDefaultStripBytes = 1u << 20;
 std::uint32_t stripBufferSize(const TW_SETUPMEMXFER& setup, const TW_IMAGEINFO& info);
 

@@ -1,7 +1,8 @@
 // Scanning from a real, third-party TWAIN source: Wine's own gphoto2.ds
 // (through Wine's own manager), driving libgphoto2's directory camera on a
 // folder of JPEG photos that ffmpeg made at build time. The source has no file
-// transfer and hands its pages over as bitmap handles.
+// transfer; it lists memory transfer as its mechanism, so its pages come in
+// strips (natively it hands over bitmap handles).
 //
 // libgphoto2 sees the folder only as a mount point: build/win32/wine-run-camera
 // bind-mounts it onto itself in a private mount namespace and tells the test

@@ -270,7 +270,8 @@ TEST(MemoryPage, BufferIsThePreferredSizeWithinTheLimitsAndARow)
         {20000, 65536, 10000, 20000},        // preferred below the least
         {0, 0, 0, kDefaultStripBytes},       // says nothing
         {TWON_DONTCARE32, TWON_DONTCARE32, TWON_DONTCARE32, kDefaultStripBytes},
-        {0, 4096, 4096, 0},                  // no buffer within the most holds a row
+        {0, 4096, 4096, 5100},               // a row, even above the most
+        {1912, 1, 1, 5100},                  // the sample source asked for less than a row
         {16, 1 << 30, 100, 5100},            // never below a row
     };
     for (const Case& c : cases) {
