@@ -7,6 +7,7 @@
 
 #include "acquisition_support.h"
 #include "library_test.h"
+#include "message_box_watcher.h"
 
 namespace {
 
@@ -137,10 +138,15 @@ TEST_F(SmokeTest, DesktopNativesAnswer)
                             env(), nullptr, jvm.newString(std::string(temp) + "dovrikna-smoke.no-such-kind")));
     EXPECT_EQ(JNI_FALSE, lib.com_quenlark_ui_awt_AwtUtil_openDefaultApp0(env(), nullptr, nullptr));
 
-    // mapi32 is switched off for this suite (WINEDLLOVERRIDES): the
-    // request is dropped without a word, so the call returns at once.
+    // mapi32 is switched off for this suite (WINEDLLOVERRIDES): nothing is
+    // mailed, and the user is told so in one box.
+    MessageBoxWatcher watcher;
     EXPECT_EQ(0, lib.com_quenlark_ui_awt_AwtUtil_sendFiles0(env(), nullptr, ';', jvm.newString("C:\\x.jpg"),
                                                              jvm.newString("a;b")));
+    watcher.stop();
+    const std::vector<MessageBoxWatcher::Box> boxes = watcher.boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Mail Error", boxes[0].caption) << boxes[0].text;
     EXPECT_EQ(nullptr, GetModuleHandleA("mapi32.dll"));
 }
 
