@@ -242,15 +242,13 @@ public final class Tier {
             summary();
             System.exit(0);
             break;
-        case 2: { // loaded by a thread that has ended when the others call
-            openWindow();
-            Thread loader = new Thread("loader") {
-                public void run() {
-                    FileSystemChecks.quick();
-                }
-            };
-            loader.start();
-            loader.join();
+        case 2: { // three threads load it at once (three classes) and end before main calls
+            final int window = openWindow();
+            together(new Runnable[] {
+                new Runnable() { public void run() { FileSystemChecks.quick(); } },
+                new Runnable() { public void run() { FotoChecks.firstQuery(); } },
+                new Runnable() { public void run() { AwtUtilChecks.quick(window); } },
+            }, new String[] {"FileSystem", "TwainHandler", "AwtUtil"}, 20000);
             AwtUtilChecks.thumbnailOf(property("dovrikna.bin") + "clip.avi", 320, 240);
             FotoChecks.cancelledSelection();
             break;

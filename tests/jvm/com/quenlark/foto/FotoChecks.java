@@ -84,6 +84,11 @@ public final class FotoChecks {
         return listed[0];
     }
 
+    /** The first request of a VM run: nothing asked yet. */
+    public static void firstQuery() {
+        Tier.check("querySelectSource0 before any request", TwainHandler.querySelectSource0() == PENDING, "");
+    }
+
     /** Selection with Cancel: SIGNALLED, the status word read by querySelectSource0. */
     public static void cancelledSelection() throws InterruptedException {
         answerWhileSelecting(null);
@@ -148,7 +153,8 @@ public final class FotoChecks {
             from.delete();
             to.delete();
         }
-        Tier.check("mv0 of null", !Repository.mv0(null, scratch + "x") && !Repository.mv0(scratch + "x", null), "");
+        Tier.check("mv0 of null and of a name holding U+0000", !Repository.mv0(null, scratch + "x")
+                && !Repository.mv0(scratch + "x", null) && !Repository.mv0(scratch + "x\u0000y", scratch + "z"), "");
     }
 
     /** The example as a program: its main, with the user choosing the camera. */

@@ -24,6 +24,14 @@ public final class AwtUtilChecks {
         mail();
         String bin = Tier.property("dovrikna.bin");
         thumbnailOf(bin + "h264-854x480.mp4", 854, 480);
+        // Cached now; the real array holds one row whatever the size says.
+        byte[] row = new byte[854 * 3];
+        for (int i = 0; i < row.length; ++i) row[i] = 0x5A;
+        int result = AwtUtil.getVideoThumbnail0(bin + "h264-854x480.mp4", new int[] {854, 480}, row);
+        boolean untouched = true;
+        for (byte b : row) untouched &= b == 0x5A;
+        Tier.check("getVideoThumbnail0 into an array shorter than its stated size", result == 854 && untouched,
+                result + (untouched ? "" : ", written into"));
         int[] size = {-7, -7};
         Tier.check("getVideoThumbnail0 of a missing file", AwtUtil.getVideoThumbnail0(bin + "missing.mp4", size,
                 new byte[30]) == -1, "");
@@ -31,6 +39,10 @@ public final class AwtUtilChecks {
                 && AwtUtil.getVideoThumbnail0(bin + "clip.avi", null, new byte[3]) == -1
                 && AwtUtil.getVideoThumbnail0(bin + "clip.avi", size, null) == -1
                 && AwtUtil.getVideoThumbnail0(bin + "clip.avi", new int[1], new byte[3]) == -1, "");
+    }
+
+    public static void quick(int window) {
+        Tier.check("findDefaultAppWindow0 of the main window", AwtUtil.findDefaultAppWindow0(window) == 1, "");
     }
 
     /** The example's thumbnail against ffmpeg's frame 0: within 3 per channel on the mean. */
