@@ -17,7 +17,8 @@ import jvmhost.HostWindow;
 /**
  * The Java tier's main class, run by tests/jvm/run-tier in a VM of its own
  * for each mode. Every check prints one line ("ok" or "FAIL", its name, what
- * was seen); the last line counts them, and the exit code is 1 when one failed.
+ * was seen; "skip" and why, for one that cannot be made here); the last line
+ * counts them, and the exit code is 1 when one failed.
  *
  *   checks       every native once, against the real partners, then three
  *                Java threads at once, then what the VM resolved
@@ -55,6 +56,11 @@ public final class Tier {
             failed++;
         }
         return ok;
+    }
+
+    /** A check that cannot be made here, and why. */
+    public static synchronized void skip(String name, String why) {
+        System.out.println("skip " + name + ": " + why);
     }
 
     /** A -D property that run-tier sets; a run without it is a broken run. */

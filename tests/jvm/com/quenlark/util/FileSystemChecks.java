@@ -23,17 +23,18 @@ public final class FileSystemChecks {
         long[] free = {-7, -7};
         boolean answered = FileSystem.getDiskFreeSpace0("C:\\users", free);
         long df = Long.parseLong(Tier.property("dovrikna.free"));
-        // The machine's other work writes to the disk meanwhile.
+        // Within 5% of df's figure, taken just before the VM started: other
+        // work on the machine writes and deletes meanwhile (1.5 GB once).
         Tier.check("getDiskFreeSpace0 of C:\\users against df", answered && free[0] > 0 && free[0] <= free[1]
-                && Math.abs(free[0] - df) < 256L << 20, free[0] + " and " + free[1] + " bytes, df " + df);
+                && Math.abs(free[0] - df) <= df / 20, free[0] + " and " + free[1] + " bytes, df " + df);
         long[] single = {-7};
         Tier.check("getDiskFreeSpace0 with a short array and with null", !FileSystem.getDiskFreeSpace0("C:\\", single)
                 && single[0] == -7 && !FileSystem.getDiskFreeSpace0("C:\\", null)
                 && !FileSystem.getDiskFreeSpace0(null, free), "");
 
         String documents = FileSystem.getMyDocumentFolder0();
-        Tier.check("getMyDocumentFolder0 is an existing folder", documents != null && documents.endsWith("\\Documents")
-                && new File(documents).isDirectory(), "" + documents);
+        Tier.check("getMyDocumentFolder0 is an existing folder", documents != null && new File(documents).isDirectory(),
+                "" + documents);
     }
 
     /** The file natives, round after round, until the thread check's other two threads are done. */
@@ -42,14 +43,14 @@ public final class FileSystemChecks {
         boolean right = true;
         long[] free = new long[2];
         long end = System.currentTimeMillis() + 120000;
-        while (Tier.finishedCount() < 2 && System.currentTimeMillis() < end) {
+        do {
             right &= FileSystem.getDriveType0("C:\\") == 2;
             right &= FileSystem.getDiskFreeSpace0("C:\\", free) && free[0] > 0;
             String documents = FileSystem.getMyDocumentFolder0();
-            right &= documents != null && documents.endsWith("\\Documents");
+            right &= documents != null;
             ++rounds;
-        }
-        Tier.check("files thread: every answer right", right && rounds > 0, rounds + " rounds");
+        } while (Tier.finishedCount() < 2 && System.currentTimeMillis() < end);
+        Tier.check("files thread: every answer right", right, rounds + " rounds");
     }
 
     /** A few answers that need no partner: the short VM runs' use of the library. */
