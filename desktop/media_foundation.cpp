@@ -338,11 +338,44 @@ HRESULT turnAsShown(const wchar_t* path, GrabbedFrame& grabbed)
     return path ? turnFrame(grabbed, fileQuarterTurns(path)) : S_OK;
 }
 
+// At most two grabs at a time; the others wait their turn. Wine's source
+// reader waits, inside MFCreateSourceReaderFromURL, for work that Media
+// Foundation's own threads do, and those wait for more of it: with four
+// grabs at once, the first of the process (a Java thread pool of four),
+// every one of them waited for ever
+// (MediaFoundationTest.FourThreadsAtOnceFirstThingInTheProcessEachGetTheirFrame).
+// A count and a short sleep: no handle to make or close, and a waiting
+// caller waits for a decode anyway.
+namespace {
+
+const int kGrabsAtOnce = 2;
+std::atomic<int> grabsUnderWay{0};
+
+class GrabTurn {
+public:
+    GrabTurn()
+    {
+        for (int running = grabsUnderWay.load();;) {
+            if (running < kGrabsAtOnce && grabsUnderWay.compare_exchange_weak(running, running + 1)) return;
+            if (running >= kGrabsAtOnce) {
+                Sleep(5);
+                running = grabsUnderWay.load();
+            }
+        }
+    }
+    ~GrabTurn() { --grabsUnderWay; }
+    GrabTurn(const GrabTurn&) = delete;
+    GrabTurn& operator=(const GrabTurn&) = delete;
+};
+
+} // namespace
+
 HRESULT grabFirstFrameWithMediaFoundation(const wchar_t* path, GrabbedFrame& grabbed)
 {
     MediaFoundationApi* api = mediaFoundation();
     if (!api) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     if (!path) return E_POINTER;
+    const GrabTurn turn;
 
     com_ptr<IMFAttributes> attributes;
     HRESULT hr = api->createAttributes(attributes.put(), 1);

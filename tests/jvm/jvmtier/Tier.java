@@ -255,7 +255,14 @@ public final class Tier {
                 new Runnable() { public void run() { FotoChecks.firstQuery(); } },
                 new Runnable() { public void run() { AwtUtilChecks.quick(window); } },
             }, new String[] {"FileSystem", "TwainHandler", "AwtUtil"}, 20000);
-            AwtUtilChecks.thumbnailOf(property("dovrikna.bin") + "clip.avi", 320, 240);
+            // The process's first thumbnails, four at once (a pool of four).
+            final String bin = property("dovrikna.bin");
+            together(new Runnable[] {
+                new Runnable() { public void run() { AwtUtilChecks.thumbnailOf(bin + "clip.avi", 320, 240); } },
+                new Runnable() { public void run() { AwtUtilChecks.thumbnailOf(bin + "h264.mp4", 318, 240); } },
+                new Runnable() { public void run() { AwtUtilChecks.thumbnailOf(bin + "mjpeg.avi", 240, 180); } },
+                new Runnable() { public void run() { AwtUtilChecks.thumbnailOf(bin + "h264-426x240.mp4", 426, 240); } },
+            }, new String[] {"clip.avi", "h264.mp4", "mjpeg.avi", "h264-426x240.mp4"}, 40000);
             FotoChecks.cancelledSelection();
             break;
         }
