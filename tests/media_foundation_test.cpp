@@ -213,6 +213,48 @@ TEST_F(MediaFoundationTest, AGrabLeavesNoThreadOfItsOwnBehind)
     }
 }
 
+// Four threads ask at once for the first frames of the process, as a Java
+// thread pool of four does. Under Wine each MFCreateSourceReaderFromURL
+// waits for work on Media Foundation's own threads, which themselves wait
+// for more: four at once left every one of them waiting for ever.
+TEST_F(MediaFoundationTest, FourThreadsAtOnceFirstThingInTheProcessEachGetTheirFrame)
+{
+    const Clip clip = {"h264.mp4", 318, 240};
+    const std::vector<unsigned char> reference = readFile(besideProgram(clip.file) + ".bgr");
+    ASSERT_EQ(size_t(clip.width) * clip.height * 3, reference.size());
+    const int kThreads = 4;
+    std::vector<std::string> copies;
+    for (int i = 0; i < kThreads; ++i) {
+        copies.push_back(temporaryCopy(besideProgram(clip.file), "dovrikna-four-" + std::to_string(i) + ".mp4"));
+        ASSERT_FALSE(copies.back().empty());
+    }
+    std::atomic<int> done{0}, wrong{0};
+    std::vector<std::thread> threads;
+    for (const std::string& copy : copies)
+        threads.emplace_back([&, copy] {
+            jintArray size = jvm.newIntArray({clip.width, clip.height});
+            jbyteArray pixels = jvm.newByteArray(std::vector<jbyte>(size_t(clip.width) * clip.height * 3));
+            bool right = thumbnail(copy, size, pixels) == 0;
+            for (double channel : meanDifference(jvm.bytes(pixels), reference, clip.width, clip.height))
+                right = right && channel <= 3.0;
+            wrong += !right;
+            ++done;
+        });
+    const DWORD start = GetTickCount();
+    while (done.load() < kThreads && GetTickCount() - start < 60000) Sleep(50);
+    if (done.load() < kThreads) {
+        // Threads stuck inside Media Foundation can be neither joined nor
+        // outlived by a clean end of the process.
+        std::printf("FAILED: %d of %d threads still waiting for their frame after 60 s\n", kThreads - done.load(),
+                    kThreads);
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, wrong.load()) << "calls that got no frame or a wrong one";
+    for (const std::string& copy : copies) DeleteFileA(copy.c_str());
+}
+
 TEST_F(MediaFoundationTest, ATextFileNamedMp4GivesMinusOneAndTouchesNothing)
 {
     char folder[MAX_PATH];
