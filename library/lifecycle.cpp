@@ -7,7 +7,6 @@
 #include "desktop/thumbnail_cache.h"
 #include "frame/library.h"
 #include "library/sequences.h"
-#include "library/runtime_semaphores.h"
 
 namespace dovrikna {
 
@@ -28,7 +27,6 @@ void detachThisThreadFromTheRuntime()
 
 void onProcessAttach(HINSTANCE instance)
 {
-    noteRuntimeStarted();
     moduleInstance = instance;
     openConversationLog(instance);
     if (conversationLogOn) listenToReports();
@@ -71,9 +69,8 @@ void onProcessDetach(bool processTerminating)
 
     if (processTerminating) return;
     // The worker must be gone before the library's code is unmapped.
-    const bool workerStopped = stopTwainWorker();
+    stopTwainWorker();
     detachThisThreadFromTheRuntime();
-    if (workerStopped) closeRuntimeSemaphores();
 }
 
 } // namespace dovrikna
