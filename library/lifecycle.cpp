@@ -21,6 +21,7 @@ std::atomic<DWORD> workerThreadId{0};
 
 void detachThisThreadFromTheRuntime()
 {
+#ifdef DOVRIKNA_POSIX_THREAD_RUNTIME
     BYTE* base = reinterpret_cast<BYTE*>(moduleInstance);
     if (!base) return;
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -29,6 +30,7 @@ void detachThisThreadFromTheRuntime()
     auto* tls = reinterpret_cast<IMAGE_TLS_DIRECTORY*>(base + entry.VirtualAddress);
     auto* callbacks = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(tls->AddressOfCallBacks);
     for (; callbacks && *callbacks; ++callbacks) (*callbacks)(moduleInstance, DLL_THREAD_DETACH, nullptr);
+#endif
 }
 
 void onProcessAttach(HINSTANCE instance)
