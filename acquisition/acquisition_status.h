@@ -9,10 +9,33 @@
 
 namespace dovrikna {
 
-// Every access is sequentially consistent: a writer fills the image-name block
-// before its report stores STATUS_SIGNALLED, and the Java side reads the block
-// only after it has loaded that value.
-extern std::atomic<int> acquisitionStatus;
+// The status, and above it in the same atomic word the number of requests
+// marked pending so far. An end report stores itself by an exchange against
+// the whole word as it read it, so a request marked in between makes the
+// exchange fail even when it stored the very status the end read (a
+// STATUS_PENDING over the STATUS_PENDING of a request that failed at once and
+// was never polled). The Java side sees the status alone.
+class AcquisitionStatusWord {
+public:
+    // Every access is sequentially consistent: a writer fills the image-name
+    // block before its report stores STATUS_SIGNALLED, and the Java side reads
+    // the block only after it has loaded that value.
+    int load() const { return statusOf(word.load()); }
+    // These keep the count of requests.
+    void store(int status);
+    int exchange(int status);
+    AcquisitionStatusWord& operator=(int status)
+    {
+        store(status);
+        return *this;
+    }
+
+    static int statusOf(unsigned word) { return static_cast<int>(word & 0xFF); }
+    static unsigned withStatus(unsigned word, int status) { return (word & ~0xFFu) | static_cast<unsigned>(status); }
+    std::atomic<unsigned> word{STATUS_PENDING};
+};
+
+extern AcquisitionStatusWord acquisitionStatus;
 
 // A path waits in the image-name block: set by the writer before it signals
 // the path, cleared when the Java side takes it or the hand-over ends.
@@ -38,9 +61,15 @@ void requestTaken();
 
 // Takes the status and leaves STATUS_IDLE in one atomic step, so that a report
 // arriving while the Java side polls is either returned now or left for the
-// next poll, never overwritten; a request's STATUS_PENDING stays only while
-// an earlier acquisition's end is being stored (a few instructions).
+// next poll, never overwritten.
 int takeStatusLeavingIdle();
+
+// An end report (STATUS_FINISHED) as applyReport stores it, in its two steps,
+// so that what may come between them can be tried: the word as the report
+// reads it, and its store, which gives up when a request was marked since that
+// read or is still on its way to the worker. True when the end was stored.
+unsigned readForEndReport();
+bool storeEndReport(unsigned seen);
 
 } // namespace dovrikna
 

@@ -45,12 +45,17 @@ ImageFileNode::ImageFileNode(TW_UINT16 fileFormat)
 
 ImageFileList::~ImageFileList()
 {
-    while (head) {
-        ImageFileNode* node = head;
-        head = node->next;
-        delete node;
+    dropBefore(nullptr);
+}
+
+void ImageFileList::dropBefore(ImageFileNode* node)
+{
+    while (head && head != node) {
+        ImageFileNode* dropped = head;
+        head = dropped->next;
+        delete dropped;
     }
-    tail = nullptr;
+    if (!head) tail = nullptr;
 }
 
 void ImageFileList::append(ImageFileNode* node)

@@ -29,7 +29,8 @@ public:
 // transfer's file name.
 bool pickTempFileName(const char* extension, char (&path)[MAX_PATH]);
 
-// Owns its nodes; they are only ever appended.
+// Owns its nodes: appended as pages complete, freed once handed over, so that
+// a long session holds only the pages still to be handed over.
 class ImageFileList {
 public:
     ImageFileList() = default;
@@ -39,6 +40,8 @@ public:
     ImageFileList& operator=(const ImageFileList&) = delete;
 
     void append(ImageFileNode* node);
+    // Frees the nodes before `node` (one of the list's), or every node for null.
+    void dropBefore(ImageFileNode* node);
 
     ImageFileNode* head = nullptr;
     ImageFileNode* tail = nullptr;

@@ -63,6 +63,8 @@ void endHandOver(TwainSession& session)
     session.handOverOpen = false;
     pathWaiting.store(false);
     session.nameWriter.reset();
+    session.currentFile = nullptr;
+    session.files.dropBefore(nullptr);
 }
 
 // The source has transfers left that the batch will not make: they are
@@ -190,6 +192,8 @@ bool publishNextFile(TwainSession& session, bool& failed)
         !session.currentFile->next)
         return false;
     session.currentFile = session.currentFile->next;
+    // The pages before it have been taken: their names are no longer needed.
+    session.files.dropBefore(session.currentFile);
     failed = !publishCurrentFile();
     return true;
 }

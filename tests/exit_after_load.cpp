@@ -1,7 +1,8 @@
 // A program that loads the library as a Java VM does (JNI_OnLoad included),
 // makes one call and ends at once, as a VM may right after loading it: the
 // process's end finds the library's worker wherever it is. tests/exit-runs
-// starts it many times.
+// starts it many times. With DOVRIKNA_SKIP_ON_LOAD set it is a plain
+// LoadLibrary host, which never calls JNI_OnLoad.
 //   exit_after_load                  one call, then the end with the library loaded
 //   exit_after_load thumb CLIP       the first frame of CLIP first, as a VM would ask it
 //   exit_after_load thumb-free CLIP  the same, then the library freed before the end
@@ -25,7 +26,9 @@ int main(int argc, char** argv)
         return 2;
     }
     // Never freed unless asked: the process ends with the library loaded.
-    LibraryUnderTest& lib = *new LibraryUnderTest;
+    const bool plainHost = GetEnvironmentVariableA("DOVRIKNA_SKIP_ON_LOAD", nullptr, 0) > 0;
+    LibraryUnderTest& lib =
+        *new LibraryUnderTest(nullptr, plainHost ? LibraryUnderTest::kSkipOnLoad : LibraryUnderTest::kCallOnLoad);
     if (!lib.loaded()) {
         std::printf("load failed: %lu %s\n", GetLastError(), lib.missing.c_str());
         return 2;

@@ -150,6 +150,23 @@ inline int moduleReferences(const wchar_t* baseName)
     return references;
 }
 
+// Bytes in use in every heap of the process (the C runtime's allocations
+// included).
+inline size_t heapBytesInUse()
+{
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
+    size_t busy = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        PROCESS_HEAP_ENTRY entry = {};
+        if (!HeapLock(heaps[i])) continue;
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return busy;
+}
+
 // Everything above at one moment, for comparing before and after.
 struct Snapshot {
     long kernelHandles;

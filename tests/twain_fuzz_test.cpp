@@ -140,6 +140,14 @@ protected:
             request();
         }
         int wrongTimeRequests = rng.below(3);
+        // A hasty user, drawn apart too: once, with a page waiting, acquires
+        // again while the scanner is busy for a moment (the request fails at
+        // once, and with pages still to hand over nothing is reported), takes
+        // the page, and acquires once more a moment later. When that page was
+        // the last, the earlier acquisition's end is being stored then, over
+        // the STATUS_PENDING that the failed request left and nobody polled.
+        Rng hasty{seed ^ 0x4A57E1u};
+        bool hastyOnce = hasty.chance(30);
         HWND actedOn = nullptr;
         DWORD lastRequest = GetTickCount();
         while (acquiring || selecting) {
@@ -163,10 +171,23 @@ protected:
             if (acquiring) {
                 const jint status = queryImage();
                 if (status == kSignalled) {
+                    const bool hurry = hastyOnce && hasty.chance(50);
+                    if (hurry) {
+                        hastyOnce = false;
+                        script->enableRefusals = 1;
+                        acquire();
+                        java += " acquire(busy)";
+                    }
                     jint flag = -1;
                     paths.push_back(getImageFile(&flag));
                     java += " got " + paths.back();
                     if (flag != 1) bad << "flag " << flag << " for " << paths.back() << "\n";
+                    if (hurry) {
+                        waitUntil([] { return false; }, 30);
+                        acquire();
+                        java += " acquire";
+                        lastRequest = GetTickCount();
+                    }
                 } else if (status == kFinished) {
                     acquiring = false;
                     java += " finished";
@@ -301,10 +322,14 @@ struct WideEndLibrary {
 class WideEndFuzz : protected WideEndLibrary, public Fuzz {};
 
 // An acquisition requested and polled while the earlier one's end is being
-// stored: that end must not reach the Java side as the newer one's.
+// stored: that end must not reach the Java side as the newer one's (seed 38),
+// also when the word it read was the STATUS_PENDING of a request that failed
+// at once (the hasty user: a few of the first 20 seeds, depending on timing).
 TEST_F(WideEndFuzz, AnEndStoredWhileANewerRequestIsPolledIsHeldBack)
 {
-    run(seedsToRun({38}));
+    std::vector<uint32_t> seeds{38};
+    for (uint32_t seed = 1; seed <= 20; ++seed) seeds.push_back(seed);
+    run(seedsToRun(seeds));
 }
 
 } // namespace

@@ -96,17 +96,24 @@ protected:
     }
 
     // Hands over every file until the acquisition is over; the paths in order.
+    // The session keeps the names of the pages not yet taken only, so that a
+    // long session does not grow with every page.
     std::vector<std::string> takeAllFiles(int limit = 10)
     {
         std::vector<std::string> paths;
         for (int i = 0; i < limit; ++i) {
             int status = takeStatus();
-            if (status == STATUS_FINISHED) return paths;
+            if (status == STATUS_FINISHED) {
+                EXPECT_EQ(nullptr, currentSession->files.head) << "names kept after " << paths.size() << " files";
+                return paths;
+            }
             if (status != STATUS_SIGNALLED) {
                 ADD_FAILURE() << "status " << status << " after " << paths.size() << " files";
                 return paths;
             }
             paths.push_back(takeFile());
+            if (currentSession->handOverOpen)
+                EXPECT_EQ(currentSession->currentFile, currentSession->files.head) << "names kept after " << paths.back();
         }
         ADD_FAILURE() << "no end after " << limit << " files";
         return paths;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "acquisition/acquisition_status.h"
@@ -92,6 +93,53 @@ TEST(AcquisitionStatus, RequestsKeepAWaitingPathAndHoldBackAnEarlierEnd)
         EXPECT_EQ(STATUS_FINISHED, acquisitionStatus.load());
     }
     pathWaiting.store(false);
+}
+
+} // namespace
+
+namespace {
+
+// What the Java side may do between an end report's read of the word and its
+// store, the window the worker's thread can be held in: each row starts with
+// no request on its way and ends with every request taken.
+TEST(AcquisitionStatus, AnEndNeverOverwritesARequestMarkedSinceItsRead)
+{
+    struct Row {
+        int before;
+        const char* between; // r: a request marked, t: taken by the worker, p: a poll
+        bool stored;
+        int after;
+    } rows[] = {
+        {STATUS_PENDING, "", true, STATUS_FINISHED},
+        {STATUS_PENDING, "r", false, STATUS_PENDING}, // PENDING over the PENDING of a request that failed at once
+        {STATUS_PENDING, "rr", false, STATUS_PENDING},
+        {STATUS_IDLE, "r", false, STATUS_PENDING},
+        {STATUS_PENDING, "rp", false, STATUS_IDLE},
+        {STATUS_IDLE, "rp", false, STATUS_IDLE},
+        {STATUS_PENDING, "p", true, STATUS_FINISHED}, // the end of the request polled
+        {STATUS_IDLE, "p", true, STATUS_FINISHED},
+        {STATUS_PENDING, "rt", true, STATUS_FINISHED}, // a request whose post failed: no newer acquisition
+    };
+    pathWaiting.store(false);
+    for (const Row& row : rows) {
+        acquisitionStatus.store(row.before);
+        const unsigned seen = readForEndReport();
+        int marked = 0;
+        for (const char* step = row.between; *step; ++step) {
+            if (*step == 'r') {
+                markRequestPending();
+                ++marked;
+            } else if (*step == 't') {
+                requestTaken();
+                --marked;
+            } else {
+                takeStatusLeavingIdle();
+            }
+        }
+        EXPECT_EQ(row.stored, storeEndReport(seen)) << row.before << " '" << row.between << "'";
+        EXPECT_EQ(row.after, acquisitionStatus.load()) << row.before << " '" << row.between << "'";
+        for (; marked > 0; --marked) requestTaken();
+    }
 }
 
 } // namespace

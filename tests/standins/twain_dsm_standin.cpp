@@ -310,6 +310,10 @@ TW_UINT16 toSource(Call& call, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void*
         if (msg == MSG_ENABLEDS) {
             if (state != 4) problem("MSG_ENABLEDS in state %d", state);
             if (script.enableDs != TWRC_SUCCESS) return script.enableDs;
+            if (script.enableRefusals > 0) {
+                --script.enableRefusals;
+                return TWRC_FAILURE;
+            }
             state = 5;
             // Every acquisition goes through the script's transfers from the
             // first, the first strip of each.

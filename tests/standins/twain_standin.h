@@ -113,6 +113,7 @@ struct Script {
     // MSG_OPENDS and frees it at MSG_CLOSEDS, as a real manager does.
     int sourceModule;
     int openPumpMs;         // runs a message loop this long during MSG_OPENDS
+    int enableRefusals;     // MSG_ENABLEDS fails this many times more first (a scanner busy for a moment)
 };
 
 // The packed DIB of a native image of page `page`: a BITMAPINFOHEADER, the
