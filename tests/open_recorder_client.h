@@ -75,10 +75,16 @@ public:
         do {
             HANDLE file = CreateFileW((root_ + L"\\records\\" + found.cFileName).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-            std::string text(found.nFileSizeLow, '\0');
+            // Read by the open file's own size: the listing's may still be
+            // the one from before the recorder's rename (seen under Wine as a
+            // record without lines). A record not readable yet is left for
+            // the next look.
+            std::string text(file == INVALID_HANDLE_VALUE ? 0 : GetFileSize(file, nullptr), '\0');
             DWORD read = 0;
-            if (!text.empty()) ReadFile(file, &text[0], found.nFileSizeLow, &read, nullptr);
-            CloseHandle(file);
+            if (!text.empty() && !ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr)) read = 0;
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+            text.resize(read);
+            if (text.empty()) continue;
             std::vector<std::string> lines;
             for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
                 lines.push_back(text.substr(start, end - start));
