@@ -35,6 +35,13 @@ std::atomic<bool> turnStalled{false};
 std::atomic<bool> loadUnderWay{false};
 // Changed only by the writer that holds the turn.
 RotationPacing rotationPacing;
+// This process's appends take turns whether or not they hold the log's turn:
+// under Wine two handles that append at once overwrite each other's bytes,
+// which tore or dropped the lines of threads writing past a stopped writer.
+// Inside the loader nothing waits: a line that finds it taken is written
+// anyway, and so is one whose wait outlasts the turn's time-out (a thread
+// ended while appending).
+std::atomic_flag appending = ATOMIC_FLAG_INIT;
 
 // Readers and the other processes' writers may keep the file open: shared
 // for deletion, so that it can be renamed under them. Windows 9x knows no
@@ -157,8 +164,14 @@ void writeLine(const LogLine& line, bool insideLoader)
         if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED || wait == WAIT_TIMEOUT)
             turnStalled.store(turnStalledAfter(turnStalled.load(), patience, held));
     }
+    bool ownAppend = !appending.test_and_set(std::memory_order_acquire);
+    for (const DWORD start = GetTickCount(); !ownAppend && !insideLoader && GetTickCount() - start < kTurnTimeoutMs;) {
+        Sleep(0);
+        ownAppend = !appending.test_and_set(std::memory_order_acquire);
+    }
     // Without a turn at all (no mutex could be made) this writer rotates alone.
     append(bytes, length, held || !turn);
+    if (ownAppend) appending.clear(std::memory_order_release);
     if (held) ReleaseMutex(turn);
 }
 

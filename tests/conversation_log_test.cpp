@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -488,6 +489,35 @@ TEST(LogRotation, AnOlderLogThatCannotBeReplacedCostsTheLinesNothing)
     EXPECT_EQ("after " + utf8Word + " 0", lines.back().text);
 }
 
+// A writer stopped while it holds the log's turn: a thread of this process
+// that owns the named mutex until the object ends.
+struct StoppedWriter {
+    explicit StoppedWriter(const std::string& path)
+    {
+        char name[32];
+        dovrikna::logTurnName(name, path.c_str());
+        holder = std::thread([this, turnName = std::string(name)] {
+            HANDLE turn = CreateMutexA(nullptr, FALSE, turnName.c_str());
+            WaitForSingleObject(turn, INFINITE);
+            SetEvent(holding);
+            WaitForSingleObject(release, INFINITE);
+            ReleaseMutex(turn);
+            CloseHandle(turn);
+        });
+        holds = WaitForSingleObject(holding, 5000) == WAIT_OBJECT_0;
+    }
+    ~StoppedWriter()
+    {
+        SetEvent(release);
+        holder.join();
+        CloseHandle(holding);
+        CloseHandle(release);
+    }
+    HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, nullptr), release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder;
+    bool holds = false;
+};
+
 // A writer stopped while it holds the turn (here a thread of this process,
 // which owns the named mutex until the test ends): the load and the unload
 // do not wait for it, the first line waits its time-out and no later line
@@ -495,18 +525,8 @@ TEST(LogRotation, AnOlderLogThatCannotBeReplacedCostsTheLinesNothing)
 TEST(LogTurns, AStoppedWriterCostsOneTimeOutAndTheLoadNone)
 {
     LogNamed log(true, false);
-    char name[32];
-    dovrikna::logTurnName(name, log.path.c_str());
-    HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, nullptr), release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        HANDLE turn = CreateMutexA(nullptr, FALSE, name);
-        WaitForSingleObject(turn, INFINITE);
-        SetEvent(holding);
-        WaitForSingleObject(release, INFINITE);
-        ReleaseMutex(turn);
-        CloseHandle(turn);
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, 5000));
+    std::unique_ptr<StoppedWriter> stopped(new StoppedWriter(log.path));
+    ASSERT_TRUE(stopped->holds);
 
     const DWORD beforeLoad = GetTickCount();
     LibraryUnderTest* library = new LibraryUnderTest(); // JNI_OnLoad too: the worker's start is the load's
@@ -515,10 +535,7 @@ TEST(LogTurns, AStoppedWriterCostsOneTimeOutAndTheLoadNone)
     const DWORD beforeUnload = GetTickCount();
     delete library;
     const DWORD unload = GetTickCount() - beforeUnload;
-    SetEvent(release);
-    holder.join();
-    CloseHandle(holding);
-    CloseHandle(release);
+    stopped.reset();
 
     std::printf("load %lu ms, unload %lu ms, first line %.1f ms, the 19 after it %.1f ms\n", load, unload, costs[0],
                 sum(costs, 1));
@@ -534,6 +551,34 @@ TEST(LogTurns, AStoppedWriterCostsOneTimeOutAndTheLoadNone)
                                [](const Line& line) { return line.text == "unload (the library is freed)"; }));
     EXPECT_EQ(20, std::count_if(lines.begin(), lines.end(),
                                 [](const Line& line) { return startsWith(line.text, "stalled "); }));
+}
+
+// Past a stopped writer every thread of the process appends without the
+// turn, at once: Wine's appends through two handles overwrite each other,
+// and lines came torn or went missing (1 to 3 of 4000).
+TEST(LogTurns, ThreadsWritingPastAStoppedWriterTearNoLine)
+{
+    LogNamed log(true, false);
+    StoppedWriter stopped(log.path);
+    ASSERT_TRUE(stopped.holds);
+    writeNumberedLines("first", 1);
+    const int kThreads = 4, kLines = 1000;
+    auto text = [](int thread, int i) { return "t" + std::to_string(thread) + " " + std::string(i % 200, 'a' + thread) + " " + std::to_string(i); };
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+        writers.emplace_back([t, &text] {
+            for (int i = 0; i < kLines; ++i) {
+                dovrikna::LogLine line;
+                dovrikna::writeLogLine(line.text(text(t, i).c_str()));
+            }
+        });
+    for (std::thread& writer : writers) writer.join();
+    const std::vector<Line> lines = readLog(log.path);
+    std::vector<int> next(kThreads, 0);
+    for (const Line& line : lines)
+        for (int t = 0; t < kThreads; ++t)
+            if (next[t] < kLines && line.text == text(t, next[t])) ++next[t];
+    EXPECT_EQ(std::vector<int>(kThreads, kLines), next) << "lines of each thread read whole and in order up to its first torn or missing one";
 }
 
 } // namespace
