@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "acquisition/image_file_list.h"
+#include "pages/image_file_list.h"
 #include "acquisition/name_block.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_session.h"

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "acquisition/image_file_list.h"
+#include "pages/image_file_list.h"
 #include "desktop/media_detector.h"
 #include "host_main_window.h"
 #include "java_scanning.h"

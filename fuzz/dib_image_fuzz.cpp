@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "acquisition/dib_image.h"
+#include "pages/dib_image.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace dovrikna;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "acquisition/memory_page.h"
+#include "pages/memory_page.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace dovrikna;

@@ -1,4 +1,4 @@
-#include "acquisition/dib_image.h"
+#include "pages/dib_image.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,8 +2,8 @@
 // source hands over in memory, checked against the memory that holds it and
 // written out as a BMP file from where it lies. No Windows header: the checks
 // also run natively under the sanitizers, on any bytes at all.
-#ifndef DOVRIKNA_ACQUISITION_DIB_IMAGE_H
-#define DOVRIKNA_ACQUISITION_DIB_IMAGE_H
+#ifndef DOVRIKNA_PAGES_DIB_IMAGE_H
+#define DOVRIKNA_PAGES_DIB_IMAGE_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "acquisition/image_file_list.h"
+#include "pages/image_file_list.h"
 
 #include <string>
 #include <vector>

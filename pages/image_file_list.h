@@ -1,6 +1,6 @@
 // The image files of completed transfers, in transfer order.
-#ifndef DOVRIKNA_ACQUISITION_IMAGE_FILE_LIST_H
-#define DOVRIKNA_ACQUISITION_IMAGE_FILE_LIST_H
+#ifndef DOVRIKNA_PAGES_IMAGE_FILE_LIST_H
+#define DOVRIKNA_PAGES_IMAGE_FILE_LIST_H
 
 #include <windows.h>
 

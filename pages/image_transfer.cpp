@@ -9,8 +9,8 @@
 
 #include "acquisition/acquisition_log.h"
 #include "acquisition/in_process_requests.h"
-#include "acquisition/memory_transfer.h"
-#include "acquisition/native_transfer.h"
+#include "pages/memory_transfer.h"
+#include "pages/native_transfer.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_messages.h"
 #include "acquisition/twain_session.h"

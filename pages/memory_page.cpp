@@ -1,9 +1,9 @@
-#include "acquisition/memory_page.h"
+#include "pages/memory_page.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "acquisition/dib_image.h"
+#include "pages/dib_image.h"
 
 namespace dovrikna {
 

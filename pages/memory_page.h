@@ -4,8 +4,8 @@
 // padded to 4 bytes, B,G,R, a palette for 1 and 8 bits) while no more than a
 // strip and a band are ever held. No Windows header: the placement also runs
 // natively under the sanitizers, on any strip records at all.
-#ifndef DOVRIKNA_ACQUISITION_MEMORY_PAGE_H
-#define DOVRIKNA_ACQUISITION_MEMORY_PAGE_H
+#ifndef DOVRIKNA_PAGES_MEMORY_PAGE_H
+#define DOVRIKNA_PAGES_MEMORY_PAGE_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "acquisition/memory_transfer.h"
+#include "pages/memory_transfer.h"
 
 #include <windows.h>
 
@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "acquisition/image_file_list.h"
-#include "acquisition/memory_page.h"
+#include "pages/image_file_list.h"
+#include "pages/memory_page.h"
 #include "acquisition/transfer_rules.h"
 #include "acquisition/twain_session_state.h"
 #include "frame/win_handles.h"

@@ -1,8 +1,8 @@
 // The memory transfer of a page: the source hands the image over in strips
 // of a buffer of ours, each written at once to its rows' place in the page's
 // BMP file, so that a page of any size arrives without ever being held whole.
-#ifndef DOVRIKNA_ACQUISITION_MEMORY_TRANSFER_H
-#define DOVRIKNA_ACQUISITION_MEMORY_TRANSFER_H
+#ifndef DOVRIKNA_PAGES_MEMORY_TRANSFER_H
+#define DOVRIKNA_PAGES_MEMORY_TRANSFER_H
 
 #include "acquisition/twain_types.h"
 

@@ -1,4 +1,4 @@
-#include "acquisition/native_transfer.h"
+#include "pages/native_transfer.h"
 
 #include <windows.h>
 
@@ -6,8 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "acquisition/dib_image.h"
-#include "acquisition/image_file_list.h"
+#include "pages/dib_image.h"
+#include "pages/image_file_list.h"
 #include "acquisition/twain_session_state.h"
 #include "frame/win_handles.h"
 

@@ -1,7 +1,7 @@
 // The native transfer of a page: the mechanism every TWAIN source supports,
 // taken when a source will not transfer the page as a file.
-#ifndef DOVRIKNA_ACQUISITION_NATIVE_TRANSFER_H
-#define DOVRIKNA_ACQUISITION_NATIVE_TRANSFER_H
+#ifndef DOVRIKNA_PAGES_NATIVE_TRANSFER_H
+#define DOVRIKNA_PAGES_NATIVE_TRANSFER_H
 
 #include "acquisition/twain_types.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "acquisition/dib_image.h"
+#include "pages/dib_image.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "acquisition/memory_page.h"
+#include "pages/memory_page.h"
 
 namespace {
 
