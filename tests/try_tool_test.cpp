@@ -393,6 +393,8 @@ TEST(TryTool, ReadmeExampleRunScansTheCameraAndTakesAClipsFrame)
         for (const std::string& line : {temp + page, "  copied to " + scans + "\\" + page}) expected.push_back(line);
     expected.push_back("4 pages.");
     EXPECT_EQ(expected, linesOf(scan.out));
+    // The camera's own "Transferring" dialog is not the library's box.
+    EXPECT_EQ(std::string::npos, scan.err.find("message box")) << scan.err;
     const std::string conversation = readFile(log);
     // The source lists memory transfer alone (its current mechanism): each
     // photo comes in strips, the last one with XFERDONE.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -290,15 +291,21 @@ private:
     HANDLE saved_[3];
 };
 
-// A message box of this process that is up (the library's own, e.g. its
-// "Error" when there is no source manager): null when none.
+// A message box of the library's that is up in this process: "Error" (the
+// system's caption for a box without one, as the scan's when there is no
+// source manager) or "Mail Error"; null when none. A source's own dialogs
+// (Wine's camera shows "Transferring" while it reads the photos) are no
+// concern of the person's.
 HWND libraryMessageBox()
 {
     for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
          window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId() && IsWindowVisible(window)) return window;
+        wchar_t caption[32] = L"";
+        GetWindowTextW(window, caption, 32);
+        const bool library = std::wcscmp(caption, L"Error") == 0 || std::wcscmp(caption, L"Mail Error") == 0;
+        if (process == GetCurrentProcessId() && IsWindowVisible(window) && library) return window;
     }
     return nullptr;
 }
