@@ -338,6 +338,9 @@ extern "C" JNIEXPORT jint JNICALL Java_com_quenlark_ui_awt_AwtUtil_getVideoThumb
             result = -1; // nothing may unwind into the VM
             logFailure("getVideoThumbnail0", nullptr, "out of memory");
         }
+    } else {
+        logFailure("getVideoThumbnail0", nullptr,
+                   pathText.ok() ? "the VM gave no array elements" : "a path that holds U+0000 or could not be read");
     }
     pixelElements.release();
     sizeElements.release();
