@@ -177,6 +177,17 @@ int memoryBits(const MemoryImage& image)
     return image.pixelType == TWPT_BW ? 1 : image.pixelType == TWPT_RGB ? 24 : 8;
 }
 
+// Rows [first, first + rows) of a memory image, each padded to 4 bytes.
+// One copy of the loop, for the transfers and for a benchmark's floor alike.
+__attribute__((noinline)) void fillStrip(const MemoryImage& image, long first, long rows, int page, unsigned char* bytes)
+{
+    const long rowBytes = (long(image.width) * memoryBits(image) + 7) / 8;
+    const long bytesPerRow = (rowBytes + 3) / 4 * 4;
+    for (long r = 0; r < rows; ++r)
+        for (long k = 0; k < bytesPerRow; ++k)
+            bytes[r * bytesPerRow + k] = k < rowBytes ? memoryByte(first + r, k, page) : 0;
+}
+
 // One strip of the current transfer's memory image into the caller's buffer.
 TW_UINT16 memoryStripOf(const MemoryImage& image, TW_IMAGEMEMXFER& strip)
 {
@@ -199,10 +210,7 @@ TW_UINT16 memoryStripOf(const MemoryImage& image, TW_IMAGEMEMXFER& strip)
     if (memoryStrip == image.failAt) return TWRC_FAILURE;
     state = 7;
     if (memoryStrip == image.cancelAt) return TWRC_CANCEL;
-    auto* bytes = static_cast<unsigned char*>(strip.Memory.TheMem);
-    for (long r = 0; r < rows; ++r)
-        for (long k = 0; k < bytesPerRow; ++k)
-            bytes[r * bytesPerRow + k] = k < rowBytes ? memoryByte(memoryRow + r, k, page) : 0;
+    fillStrip(image, memoryRow, rows, page, static_cast<unsigned char*>(strip.Memory.TheMem));
     strip.Compression = image.compression;
     strip.BytesPerRow = bytesPerRow;
     strip.Columns = image.tiled ? image.width / 2 : image.width;
@@ -616,6 +624,14 @@ int standin_live_containers()
 }
 
 HWND standin_source_window() { return sourceUi; }
+
+// The source's own work for a page, done by its own code: a benchmark's floor.
+HANDLE standin_make_image(const NativeImage* image, int page) { return makeImage(*image, page); }
+
+void standin_fill_strip(const MemoryImage* image, long first, long rows, int page, unsigned char* bytes)
+{
+    fillStrip(*image, first, rows, page, bytes);
+}
 
 void standin_clear()
 {

@@ -212,6 +212,10 @@ struct TwainStandin {
     int (*liveContainers)() = nullptr;
     HWND (*sourceWindow)() = nullptr;
     void (*clear)() = nullptr;  // forgets the calls and problems logged so far
+    // A page's image as DAT_IMAGENATIVEXFER makes it, and a strip's rows as
+    // DAT_IMAGEMEMXFER fills them, by the source's own code.
+    HANDLE (*makeImage)(const NativeImage* image, int page) = nullptr;
+    void (*fillStrip)(const MemoryImage* image, long first, long rows, int page, unsigned char* bytes) = nullptr;
 
     // Loads the stand-in (beside the test program) and finds its exports.
     bool load(const char* name = "TWAIN_32.DLL")
@@ -224,7 +228,10 @@ struct TwainStandin {
         liveContainers = reinterpret_cast<int (*)()>(GetProcAddress(module, "standin_live_containers"));
         sourceWindow = reinterpret_cast<HWND (*)()>(GetProcAddress(module, "standin_source_window"));
         clear = reinterpret_cast<void (*)()>(GetProcAddress(module, "standin_clear"));
-        return script && calls && problems && liveContainers && sourceWindow && clear;
+        makeImage = reinterpret_cast<HANDLE (*)(const NativeImage*, int)>(GetProcAddress(module, "standin_make_image"));
+        fillStrip = reinterpret_cast<void (*)(const MemoryImage*, long, long, int, unsigned char*)>(
+            GetProcAddress(module, "standin_fill_strip"));
+        return script && calls && problems && liveContainers && sourceWindow && clear && makeImage && fillStrip;
     }
 };
 
