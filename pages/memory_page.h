@@ -34,6 +34,8 @@ bool memoryPageFits(const TW_IMAGEINFO& info);
 // the maximum is smaller); a source that does not care gets
 // kDefaultStripBytes. 0 for a page that memoryPageFits refuses.
 constexpr std::uint32_t kDefaultStripBytes = 1u << 20;
+// Strips are gathered into writes of about this many bytes.
+constexpr std::size_t kStripBandBytes = std::size_t(1) << 20;
 std::uint32_t stripBufferSize(const TW_SETUPMEMXFER& setup, const TW_IMAGEINFO& info);
 
 class MemoryPageWriter {
@@ -50,7 +52,9 @@ public:
     // than the page's), rows shorter than the page's, more bytes than the
     // buffer holds, rows outside the page or placed before, rows of a page of
     // unknown length out of order, a page larger than a BMP file can be; or
-    // when the file refuses the write.
+    // when the file refuses a write. Rows that follow one another in the
+    // file are written together, up to kStripBandBytes: a write refused
+    // shows at a later strip or at finish().
     bool place(const TW_IMAGEMEMXFER& strip, const unsigned char* data, std::size_t bufferSize);
 
     // After the last strip: true when every row of the page was placed and
@@ -65,12 +69,20 @@ public:
 private:
     bool writeHead(std::uint32_t rows);
     void convertRow(const unsigned char* from, unsigned char* to) const;
+    // Room in the band for a strip's rows that go to `fileRow` onwards;
+    // the rows held before are written first unless these join them.
+    unsigned char* bandFor(std::uint64_t fileRow, std::size_t rows);
+    bool writeBand();
     bool reverseRows();
 
     PageFile file_;
     std::vector<unsigned char> header_; // BITMAPINFOHEADER, its height filled in by writeHead
     std::vector<unsigned char> palette_;
-    std::vector<unsigned char> band_;
+    std::vector<unsigned char> band_; // rows placed and not yet written, in the file's order
+    std::size_t bandRows_ = 0;        // rows the band holds
+    std::size_t bandLow_ = 0;         // band rows [low, high) are held ...
+    std::size_t bandHigh_ = 0;
+    std::uint64_t bandFileRow_ = 0;   // ... from this row of the file on
     std::vector<bool> taken_; // rows of a page of known length already placed
     std::int32_t width_ = 0;
     std::int32_t length_ = -1; // -1: unknown until the last strip

@@ -135,6 +135,7 @@ TEST(MemoryPage, StripsMakeTheBytesOfTheNativeFileWithTheLengthKnownOrNot)
         // Unknown length, turned in the file in bands from both ends with a
         // middle row left where it is.
         {"RGB, length unknown, several bands", TWPT_RGB, 700, 2001, 93, 2100, false, TWPF_CHOCOLATE},
+        {"RGB, several bands written", TWPT_RGB, 700, 2001, 93, 2100, true, TWPF_CHOCOLATE},
         {"RGB, length unknown, even rows, several bands", TWPT_RGB, 700, 2400, 100, 2100, false, TWPF_CHOCOLATE},
     };
     for (const Case& c : cases) {
@@ -223,7 +224,7 @@ TEST(MemoryPage, StripsThePageCannotTakeAreRefusedAndNothingMoreIsPlaced)
     full.writesLeft = 1; // the head
     MemoryPageWriter diskFull;
     ASSERT_TRUE(diskFull.start(info, TWPF_CHOCOLATE, full.file()));
-    EXPECT_FALSE(diskFull.place(good, buffer.data(), 24));
+    EXPECT_FALSE(sendStrips(diskFull, info, 6, 2, 12) && diskFull.finish());
 }
 
 TEST(MemoryPage, OnlyPagesABmpFileTakesGoThroughMemory)
