@@ -65,7 +65,10 @@ __attribute__((target("ssse3"))) std::size_t turnPixelsByShuffle(const unsigned 
 
 std::size_t turnPixels(const unsigned char* from, unsigned char* to, std::size_t pixels)
 {
-    static const bool shuffle = __builtin_cpu_supports("ssse3");
+    static const bool shuffle = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
     return shuffle ? turnPixelsByShuffle(from, to, pixels) : 0;
 }
 #else
