@@ -241,12 +241,18 @@ bool MemoryPageWriter::place(const TW_IMAGEMEMXFER& strip, const unsigned char* 
     }
 
     // The strip's rows in the file's order, bottom-up for a known length,
-    // into the band of rows not yet written.
-    unsigned char* to = bandFor(fileRow, static_cast<std::size_t>(rows));
-    if (!to) return false;
-    for (std::uint64_t r = 0; r < rows; ++r) {
-        const std::uint64_t at = length_ > 0 ? rows - 1 - r : r;
-        convertRow(data + r * strip.BytesPerRow, to + at * stride_);
+    // into the band of rows not yet written: a band's worth at a time, so
+    // that a strip larger than the band is not held twice.
+    const std::size_t most = std::max<std::size_t>(1, kStripBandBytes / stride_);
+    for (std::uint64_t done = 0; done < rows;) {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(most, rows - done));
+        unsigned char* to = bandFor(length_ > 0 ? fileRow + rows - done - count : fileRow + done, count);
+        if (!to) return false;
+        for (std::size_t r = 0; r < count; ++r) {
+            const std::size_t at = length_ > 0 ? count - 1 - r : r;
+            convertRow(data + (done + r) * strip.BytesPerRow, to + at * stride_);
+        }
+        done += count;
     }
     if (length_ > 0)
         for (std::uint64_t r = first; r < first + rows; ++r) taken_[static_cast<std::size_t>(r)] = true;
@@ -265,7 +271,7 @@ unsigned char* MemoryPageWriter::bandFor(std::uint64_t fileRow, std::size_t rows
                                              : fileRow == bandFileRow_ + held && rows <= bandRows_ - bandHigh_);
     if (!joins) {
         if (!writeBand()) return nullptr;
-        bandRows_ = std::max(rows, std::max<std::size_t>(1, kStripBandBytes / stride_));
+        bandRows_ = std::max<std::size_t>(1, kStripBandBytes / stride_);
         if (band_.size() < bandRows_ * stride_) band_.resize(bandRows_ * stride_);
         bandLow_ = bandHigh_ = downward ? bandRows_ : 0;
         bandFileRow_ = fileRow;

@@ -35,12 +35,14 @@ unsigned char sourceByte(std::uint32_t y, std::size_t k) { return static_cast<un
 struct MemoryFile {
     Bytes bytes;
     long writesLeft = -1; // the disk fills after this many writes
+    std::size_t largestWrite = 0; // the most the writer held at once, at least
     PageFile file()
     {
         PageFile page;
         page.write = [this](std::uint64_t offset, const unsigned char* data, std::size_t count) {
             if (writesLeft == 0) return false;
             if (writesLeft > 0) --writesLeft;
+            largestWrite = std::max(largestWrite, count);
             if (bytes.size() < offset + count) bytes.resize(offset + count);
             std::memcpy(bytes.data() + offset, data, count);
             return true;
@@ -137,6 +139,9 @@ TEST(MemoryPage, StripsMakeTheBytesOfTheNativeFileWithTheLengthKnownOrNot)
         {"RGB, length unknown, several bands", TWPT_RGB, 700, 2001, 93, 2100, false, TWPF_CHOCOLATE},
         {"RGB, several bands written", TWPT_RGB, 700, 2001, 93, 2100, true, TWPF_CHOCOLATE},
         {"RGB, length unknown, even rows, several bands", TWPT_RGB, 700, 2400, 100, 2100, false, TWPF_CHOCOLATE},
+        // Strips larger than a band, in the band a piece at a time.
+        {"RGB, strips above a band", TWPT_RGB, 700, 2001, 600, 2101, true, TWPF_CHOCOLATE},
+        {"RGB, length unknown, strips above a band", TWPT_RGB, 700, 2001, 600, 2100, false, TWPF_CHOCOLATE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,6 +150,7 @@ TEST(MemoryPage, StripsMakeTheBytesOfTheNativeFileWithTheLengthKnownOrNot)
         MemoryPageWriter writer;
         ASSERT_TRUE(writer.start(info, c.flavor, file.file()));
         ASSERT_TRUE(sendStrips(writer, info, c.rows, c.rowsPerStrip, c.bytesPerRow));
+        EXPECT_LE(file.largestWrite, kStripBandBytes) << "more than a band held besides the strip";
         ASSERT_TRUE(writer.finish());
         const Bytes expected = expectedFile(info, c.rows, c.flavor == TWPF_VANILLA);
         ASSERT_EQ(expected.size(), file.bytes.size());
