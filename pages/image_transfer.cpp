@@ -319,16 +319,25 @@ bool filterEvent(MSG& message)
     return taken;
 }
 
+namespace {
+
+// The mechanisms ICAP_XFERMECH lists, asked with `capability`, which the
+// caller may use again for another capability.
+std::vector<TW_UINT16> offeredMechanisms(TwainSession& session, TW_CAPABILITY& capability)
+{
+    std::memset(&capability, 0, sizeof capability);
+    capability.Cap = ICAP_XFERMECH;
+    return queryCapability(session, capability);
+}
+
+} // namespace
+
 void setTransferMechanism()
 {
     TwainSession* session = currentSession;
     if (!session) return;
     TW_CAPABILITY capability;
-    std::memset(&capability, 0, sizeof capability);
-    capability.Cap = ICAP_XFERMECH;
-    capability.ConType = 0;
-    capability.hContainer = nullptr;
-    const TW_UINT16 chosen = chooseTransferMechanism(queryCapability(*session, capability));
+    const TW_UINT16 chosen = chooseTransferMechanism(offeredMechanisms(*session, capability));
     bool accepted = false;
     // The container of a MSG_SET is the application's to make and to free.
     unique_global_memory container(chosen == kNoMechanism ? nullptr : GlobalAlloc(GHND, sizeof(TW_ONEVALUE)));
@@ -354,11 +363,7 @@ void inspectCapabilities()
     TwainSession* session = currentSession;
     if (!session) return;
     TW_CAPABILITY capability;
-    std::memset(&capability, 0, sizeof capability);
-    capability.Cap = ICAP_XFERMECH;
-    capability.ConType = 0;
-    capability.hContainer = nullptr;
-    for (TW_UINT16 mechanism : queryCapability(*session, capability)) {
+    for (TW_UINT16 mechanism : offeredMechanisms(*session, capability)) {
         if (mechanism == TWSX_FILE) {
             session->fileTransferSupported = 1;
             break;
